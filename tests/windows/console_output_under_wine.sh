@@ -1,0 +1,35 @@
+#!/bin/sh
+# Usage: console_output_under_wine.sh WINE64 EXE WINEPREFIX
+# Runs the exe with the input "x\n" (kept open: the tool must end without a
+# third character) and with the input at end of file, and compares every byte
+# it prints with the report for a host with no USB device.
+wine=$1 exe=$2
+export WINEPREFIX=$3 WINEDEBUG=-all
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+printf '\r\nTaste druecken fuer Pruefung ob 1A86:7523 offen ist.\r\n\r\nHANDLE_WERT: 0 ... geschlossen' >"$work/expected"
+"$wine" wineboot --init >/dev/null 2>&1
+
+failed=0
+check() { # NAME STATUS
+    if [ "$2" -ne 0 ]; then
+        echo "$1: exit status $2"; failed=1
+    elif ! cmp -s "$work/expected" "$work/out"; then
+        echo "$1: output differs"; od -c "$work/out"; failed=1
+    fi
+}
+
+mkfifo "$work/in"
+timeout 60 "$wine" "$exe" <"$work/in" >"$work/out" 2>"$work/err" &
+run=$!
+exec 3>"$work/in"
+printf 'x\n' >&3
+wait "$run"
+check "input x and line end, kept open" $?
+exec 3>&-
+
+timeout 60 "$wine" "$exe" </dev/null >"$work/out" 2>"$work/err"
+check "input at end of file" $?
+
+[ "$failed" -eq 0 ] && echo "both runs printed the expected $(wc -c <"$work/expected") bytes and exited with 0"
+exit "$failed"

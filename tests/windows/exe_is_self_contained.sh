@@ -1,0 +1,23 @@
+#!/bin/sh
+# Usage: exe_is_self_contained.sh EXE OBJDUMP EXPECTED_FORMAT
+# The exe must be a console program of the expected format, at most 1 MiB,
+# importing nothing but DLLs that every Windows has.
+exe=$1 objdump=$2 format=$3
+failed=0
+
+file -b "$exe" | grep -qF "$format" || { echo "format: $(file -b "$exe"), expected $format"; failed=1; }
+
+size=$(wc -c <"$exe")
+[ "$size" -le 1048576 ] || { echo "size: $size bytes, more than 1 MiB"; failed=1; }
+
+imports=$("$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
+[ -n "$imports" ] || { echo "no imports found"; failed=1; }
+for dll in $imports; do
+    case $(echo "$dll" | tr '[:upper:]' '[:lower:]') in
+    kernel32.dll | msvcrt.dll | advapi32.dll | user32.dll | setupapi.dll | ole32.dll | ucrtbase.dll | api-ms-win-*.dll) ;;
+    *) echo "imports a DLL that is not part of Windows: $dll"; failed=1 ;;
+    esac
+done
+
+[ "$failed" -eq 0 ] && echo "$format, $size bytes, imports: $(echo $imports)"
+exit "$failed"
