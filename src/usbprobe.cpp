@@ -8,8 +8,27 @@
 
 #include <libusb.h>
 
+#ifndef _WIN32
+#include <csignal>
+
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 int main()
 {
+#ifndef _WIN32
+    // Started with a standard stream closed, the next descriptor libusb opens
+    // would become our input or output: hold 0, 1 and 2 on /dev/null instead.
+    int spare_descriptor = open("/dev/null", O_RDWR);
+    while (spare_descriptor >= 0 && spare_descriptor <= STDERR_FILENO)
+        spare_descriptor = open("/dev/null", O_RDWR);
+    if (spare_descriptor >= 0)
+        close(spare_descriptor);
+    // Output nobody reads any more is no reason to die before releasing the device.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+
     const bool library_ready = libusb_init(nullptr) == 0;
 
     libusb_device **device_list = nullptr;

@@ -1,9 +1,6 @@
 // The tool against a stand-in libusb that injects the failures a simulated
 // bus cannot produce and records every library call in order.
 
-#include <fstream>
-#include <sstream>
-
 #include <gtest/gtest.h>
 
 #include "support/child_process.h"
@@ -90,9 +87,7 @@ TEST_P(LibraryFailure, PrintsExpectedBytesAndMakesExpectedCalls)
     EXPECT_EQ(run.output, c.expected_output);
     EXPECT_EQ(run.errors, "");
     EXPECT_EQ(run.status, 0);
-    std::stringstream calls;
-    calls << std::ifstream(log_path).rdbuf();
-    EXPECT_EQ(calls.str(), c.expected_calls);
+    EXPECT_EQ(file_contents(log_path), c.expected_calls);
 }
 
 INSTANTIATE_TEST_SUITE_P(, LibraryFailure, testing::ValuesIn(cases),

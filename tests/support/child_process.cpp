@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 #include <fcntl.h>
@@ -32,6 +34,7 @@ ChildProcess::ChildProcess(const std::vector<std::string> &arguments,
     if (pid_ < 0)
         throw std::runtime_error("fork failed");
     if (pid_ == 0) {
+        std::signal(SIGPIPE, SIG_DFL);
         dup2(in[0], STDIN_FILENO);
         dup2(out[1], STDOUT_FILENO);
         dup2(err[1], STDERR_FILENO);
@@ -82,9 +85,18 @@ void ChildProcess::end_input()
     input_ = -1;
 }
 
+void ChildProcess::close_output()
+{
+    if (output_pipe_ >= 0)
+        close(output_pipe_);
+    output_pipe_ = -1;
+}
+
 void ChildProcess::collect(std::chrono::milliseconds timeout)
 {
     pollfd fds[] = {{output_pipe_, POLLIN, 0}, {error_pipe_, POLLIN, 0}};
+    if (output_pipe_ < 0 && error_pipe_ < 0)
+        return;
     if (poll(fds, 2, static_cast<int>(timeout.count())) <= 0)
         return;
     char buffer[4096];
@@ -131,6 +143,13 @@ bool ChildProcess::wait_for_exit(std::chrono::milliseconds timeout)
     exited_ = true;
     status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
     return true;
+}
+
+std::string file_contents(const std::string &path)
+{
+    std::stringstream contents;
+    contents << std::ifstream(path).rdbuf();
+    return contents.str();
 }
 
 Finished run_to_end(const std::vector<std::string> &arguments, std::string_view input,

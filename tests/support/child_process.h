@@ -22,6 +22,8 @@ public:
 
     void type(std::string_view text);
     void end_input();
+    // Stops reading standard output, so that the child's writes fail (EPIPE).
+    void close_output();
 
     // Collects standard output until it contains `text`; false on timeout or exit.
     bool wait_for_output(std::string_view text, std::chrono::milliseconds timeout);
@@ -48,6 +50,8 @@ struct Finished {
     int status;
     bool timed_out;
 };
+
+std::string file_contents(const std::string &path);
 
 // Types `input` (then ends the input if `close_input`) and waits for the child to end.
 Finished run_to_end(const std::vector<std::string> &arguments, std::string_view input,
