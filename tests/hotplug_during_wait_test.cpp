@@ -1,0 +1,75 @@
+// Devices that leave or arrive while the tool waits for the first key. The
+// tool took its snapshot and opened the target before the prompt, so neither
+// changes what it prints. Runs under umockdev-wrapper: the testbed built here
+// is the bus the tool sees.
+
+#include <regex>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <umockdev.h>
+
+#include "support/child_process.h"
+
+namespace {
+
+const std::string prompt = "\nTaste druecken fuer Pruefung ob 1A86:7523 offen ist.\n\n";
+const std::string target = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-1";
+const std::string arrivals[] = {"/sys/devices/pci0000:00/0000:00:14.0/usb3/3-1",
+                                "/sys/devices/pci0000:00/0000:00:14.0/usb3/3-2"};
+
+class HotplugDuringWait : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        testbed_ = umockdev_testbed_new();
+        add_bus("target_openable");
+    }
+    void TearDown() override { g_object_unref(testbed_); }
+
+    void add_bus(const std::string &name)
+    {
+        GError *error = nullptr;
+        const std::string path = std::string(BUSES_DIR) + "/" + name + ".umockdev";
+        ASSERT_TRUE(umockdev_testbed_add_from_file(testbed_, path.c_str(), &error))
+            << (error ? error->message : path);
+    }
+
+    // Runs the tool until it shows the prompt, lets `while_waiting` change the
+    // bus, then presses a key and expects the report for the bus it started on.
+    template <typename Change> void expect_unchanged_report(Change while_waiting)
+    {
+        ChildProcess tool({USBPROBE}, {"ASAN_OPTIONS=verify_asan_link_order=0"});
+        ASSERT_TRUE(tool.wait_for_output(prompt, 20s)) << tool.output() << tool.errors();
+        while_waiting();
+        std::this_thread::sleep_for(300ms);  // time for libusb to take in the events
+        tool.type("x\n");
+        ASSERT_TRUE(tool.wait_for_exit(20s));
+        EXPECT_TRUE(std::regex_match(tool.output(), std::regex("Vendor:Device = 1A86:7523\n" + prompt +
+                                                               "Offen \\.\\.\\. HANDLE_WERT: [1-9][0-9]*")))
+            << tool.output();
+        EXPECT_EQ(tool.errors(), "");
+        EXPECT_EQ(tool.status(), 0);
+    }
+
+    UMockdevTestbed *testbed_ = nullptr;
+};
+
+TEST_F(HotplugDuringWait, TargetUnpluggedStillReportedOpen)
+{
+    expect_unchanged_report([&] {
+        umockdev_testbed_uevent(testbed_, target.c_str(), "remove");
+        umockdev_testbed_remove_device(testbed_, target.c_str());
+    });
+}
+
+TEST_F(HotplugDuringWait, DevicesArrivingChangeNothing)
+{
+    expect_unchanged_report([&] {
+        add_bus("arriving_during_wait");
+        for (const auto &device : arrivals)
+            umockdev_testbed_uevent(testbed_, device.c_str(), "add");
+    });
+}
+
+} // namespace
