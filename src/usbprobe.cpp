@@ -54,11 +54,12 @@ int main()
     std::getchar();
 
     if (handle != nullptr) {
+        const std::intptr_t handle_value = reinterpret_cast<std::intptr_t>(handle);
         std::printf("Offen ...");
         if (list_stored)
             libusb_free_device_list(device_list, 1);
         libusb_close(handle);
-        std::printf(" HANDLE_WERT: %" PRIdPTR, reinterpret_cast<std::intptr_t>(handle));
+        std::printf(" HANDLE_WERT: %" PRIdPTR, handle_value);
     } else {
         std::printf("HANDLE_WERT: %d ", 0);
         if (list_stored)
