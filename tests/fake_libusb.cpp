@@ -49,7 +49,7 @@ long long setting(const char *name, long long otherwise)
 
 void log(const std::string &line)
 {
-    static std::FILE *file = std::fopen(std::getenv("FAKE_LIBUSB_LOG"), "w");
+    static std::FILE *file = std::fopen(std::getenv("FAKE_LIBUSB_LOG"), "wb");
     std::fprintf(file, "%s\n", line.c_str());
     std::fflush(file);
 }

@@ -1,14 +1,12 @@
 #!/bin/sh
-# Usage: console_output_under_wine.sh WINE64 EXE WINEPREFIX
+# Usage: console_output_under_wine.sh EXE   (under with_wine.sh)
 # Runs the exe with the input "x\n" (kept open: the tool must end without a
 # third character) and with the input at end of file, and compares every byte
 # it prints with the report for a host with no USB device.
-wine=$1 exe=$2
-export WINEPREFIX=$3 WINEDEBUG=-all
+exe=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 printf '\r\nTaste druecken fuer Pruefung ob 1A86:7523 offen ist.\r\n\r\nHANDLE_WERT: 0 ... geschlossen' >"$work/expected"
-"$wine" wineboot --init >/dev/null 2>&1
 
 failed=0
 check() { # NAME STATUS
@@ -20,7 +18,7 @@ check() { # NAME STATUS
 }
 
 mkfifo "$work/in"
-timeout 60 "$wine" "$exe" <"$work/in" >"$work/out" 2>"$work/err" &
+timeout 60 "$USBPROBE_WINE" "$exe" <"$work/in" >"$work/out" 2>"$work/err" &
 run=$!
 exec 3>"$work/in"
 printf 'x\n' >&3
@@ -28,7 +26,7 @@ wait "$run"
 check "input x and line end, kept open" $?
 exec 3>&-
 
-timeout 60 "$wine" "$exe" </dev/null >"$work/out" 2>"$work/err"
+timeout 60 "$USBPROBE_WINE" "$exe" </dev/null >"$work/out" 2>"$work/err"
 check "input at end of file" $?
 
 [ "$failed" -eq 0 ] && echo "both runs printed the expected $(wc -c <"$work/expected") bytes and exited with 0"

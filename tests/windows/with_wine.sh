@@ -1,0 +1,26 @@
+#!/bin/sh
+# Usage: with_wine.sh WINE PREFIX WINEARCH COMMAND [ARGUMENT...]
+# Runs COMMAND with USBPROBE_WINE naming the wine loader that starts our exes,
+# in a wine prefix of the kind WINEARCH (win64 or win32), made on first use.
+# A 32-bit loader needs a machine that executes 32-bit x86 code; where this one
+# cannot, the test is skipped (exit status 77) and says why.
+wine=$1
+export USBPROBE_WINE="$1" WINEPREFIX="$2" WINEARCH="$3" WINEDEBUG=-all
+shift 3
+
+if [ ! -x "$wine" ]; then
+    echo "no wine loader at $wine: run scripts/install-deps test"
+    exit 1
+fi
+if ! version=$("$wine" --version 2>&1) || [ "${version#wine-}" = "$version" ]; then
+    if [ "$(od -An -tx1 -j4 -N1 "$wine" | tr -d ' ')" = 01 ]; then
+        echo "SKIPPED: this machine cannot execute 32-bit x86 code, so not the 32-bit wine loader $wine either: $version"
+        exit 77
+    fi
+    echo "$wine does not run: $version"
+    exit 1
+fi
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    "$wine" wineboot --init >/dev/null 2>&1 || { echo "cannot make the wine prefix $WINEPREFIX"; exit 1; }
+fi
+exec "$@"
