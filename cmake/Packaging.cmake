@@ -1,28 +1,76 @@
-# What the packages hold, and the packages: a .deb on Linux (the tool and its
-# man page), a .zip on Windows (the exe and a short text on using it).
+# What the packages hold, and the packages: a .deb on Linux (the tool, its man
+# page, copyright and changelog), a .zip on Windows (the exe, its usage text,
+# the licences, the notice for the libusb linked into it and the source of
+# both). Both come out bit-identical wherever and whenever they are built from
+# the same commit: every time stamp is the commit's (SOURCE_DATE_EPOCH), and
+# strip-nondeterminism normalises the zip.
 set(CPACK_PACKAGE_NAME usbprobe)
 set(CPACK_PACKAGE_VENDOR "usbprobe developers")
-set(CPACK_PACKAGE_CONTACT "usbprobe developers <usbprobe@localhost>")
+set(USBPROBE_MAINTAINER "usbprobe developers <usbprobe@maintainers.invalid>" CACHE STRING
+    "Maintainer named in the .deb")
+set(CPACK_PACKAGE_CONTACT "${USBPROBE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "lists USB devices and checks whether the serial bridge 1A86:7523 can be opened")
+set(CPACK_PACKAGE_DESCRIPTION
+    "usbprobe answers the first two questions about a USB serial adapter that does
+not work: is it on the bus, and may a program open it? It lists every attached
+USB device by vendor and product ID, tries to open the USB-to-serial bridge
+1A86:7523 through libusb-1.0, waits for a key, reports whether the open
+worked, and waits for one more key. Its messages are German.")
 set(CPACK_STRIP_FILES ON)
 
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(source_date_epoch $ENV{SOURCE_DATE_EPOCH})
+else()
+  execute_process(COMMAND git -C "${PROJECT_SOURCE_DIR}" log -1 --format=%ct
+                  OUTPUT_VARIABLE source_date_epoch OUTPUT_STRIP_TRAILING_WHITESPACE
+                  RESULT_VARIABLE git_failed ERROR_QUIET)
+  if(git_failed)
+    message(WARNING "Not a git checkout and no SOURCE_DATE_EPOCH: the packages will carry today's time stamps")
+    set(source_date_epoch "")
+  endif()
+endif()
+set(CPACK_USBPROBE_SOURCE_DATE_EPOCH "${source_date_epoch}")
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/PackageTimes.cmake)
+
 if(WIN32)
+  set(libusb_tree ${USBPROBE_LIBUSB_SOURCE_DIR}/libusb-1.0-${LIBUSB_UPSTREAM_VERSION})
+  # The files of the source package, as its .dsc lists them.
+  file(STRINGS ${USBPROBE_LIBUSB_SOURCE_DIR}/${LIBUSB_DSC} libusb_package_files
+       REGEX "^ [0-9a-f]+ [0-9]+ [^ ]+$")
+  list(TRANSFORM libusb_package_files REPLACE "^ [0-9a-f]+ [0-9]+ " "${USBPROBE_LIBUSB_SOURCE_DIR}/")
+  list(REMOVE_DUPLICATES libusb_package_files)
+
   install(TARGETS usbprobe RUNTIME DESTINATION .)
   configure_file(doc/usbprobe-windows.txt README.txt @ONLY NEWLINE_STYLE CRLF)
-  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt DESTINATION .)
+  configure_file(doc/libusb-notice.txt NOTICE.txt @ONLY NEWLINE_STYLE CRLF)
+  configure_file(LICENSE LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
+  configure_file(${libusb_tree}/COPYING libusb-COPYING.txt COPYONLY)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt ${CMAKE_CURRENT_BINARY_DIR}/NOTICE.txt
+                ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt ${CMAKE_CURRENT_BINARY_DIR}/libusb-COPYING.txt
+          DESTINATION .)
+  install(FILES ${USBPROBE_LIBUSB_SOURCE_DIR}/${LIBUSB_DSC} ${libusb_package_files} DESTINATION source/libusb)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/ DESTINATION source/usbprobe-${PROJECT_VERSION}
+          PATTERN .git EXCLUDE PATTERN build EXCLUDE PATTERN build-* EXCLUDE)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win32)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(CPACK_SYSTEM_NAME win64)
   endif()
+  find_program(CPACK_USBPROBE_STRIP_NONDETERMINISM strip-nondeterminism REQUIRED)
+  set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/NormaliseZip.cmake)
 else()
   include(GNUInstallDirs)
   install(TARGETS usbprobe RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   configure_file(doc/usbprobe.1 usbprobe.1 @ONLY)
-  file(ARCHIVE_CREATE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/usbprobe.1.gz
-       PATHS ${CMAKE_CURRENT_BINARY_DIR}/usbprobe.1 FORMAT raw COMPRESSION GZip)
+  foreach(file ${CMAKE_CURRENT_BINARY_DIR}/usbprobe.1 ${PROJECT_SOURCE_DIR}/doc/debian/changelog)
+    get_filename_component(name ${file} NAME)
+    execute_process(COMMAND gzip -9nc INPUT_FILE ${file} OUTPUT_FILE ${CMAKE_CURRENT_BINARY_DIR}/${name}.gz
+                    COMMAND_ERROR_IS_FATAL ANY)
+  endforeach()
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/usbprobe.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz doc/debian/copyright
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/usbprobe)
   set(CPACK_GENERATOR DEB)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
