@@ -63,6 +63,7 @@ else()
   include(GNUInstallDirs)
   install(TARGETS usbprobe RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   configure_file(doc/usbprobe.1 usbprobe.1 @ONLY)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS doc/debian/changelog)
   foreach(file ${CMAKE_CURRENT_BINARY_DIR}/usbprobe.1 ${PROJECT_SOURCE_DIR}/doc/debian/changelog)
     get_filename_component(name ${file} NAME)
     execute_process(COMMAND gzip -9nc INPUT_FILE ${file} OUTPUT_FILE ${CMAKE_CURRENT_BINARY_DIR}/${name}.gz
