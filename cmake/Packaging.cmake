@@ -26,7 +26,7 @@ else()
                   OUTPUT_VARIABLE source_date_epoch OUTPUT_STRIP_TRAILING_WHITESPACE
                   RESULT_VARIABLE git_failed ERROR_QUIET)
   if(git_failed)
-    message(WARNING "Not a git checkout and no SOURCE_DATE_EPOCH: the packages will carry today's time stamps")
+    message(STATUS "Not a git checkout and no SOURCE_DATE_EPOCH: packages made here will carry the time they are made")
     set(source_date_epoch "")
   endif()
 endif()
