@@ -1,7 +1,7 @@
 # What the packages hold, and the packages: a .deb on Linux (the tool, its man
 # page, copyright and changelog), a .zip on Windows (the exe, its usage text,
 # the licences, the notice for the libusb linked into it and the source of
-# both). Both come out bit-identical wherever and whenever they are built from
+# both; the exe is the one the build linked, already stripped). Both come out bit-identical wherever and whenever they are built from
 # the same commit: every time stamp is the commit's (SOURCE_DATE_EPOCH), and
 # strip-nondeterminism normalises the zip.
 set(CPACK_PACKAGE_NAME usbprobe)
@@ -17,7 +17,10 @@ not work: is it on the bus, and may a program open it? It lists every attached
 USB device by vendor and product ID, tries to open the USB-to-serial bridge
 1A86:7523 through libusb-1.0, waits for a key, reports whether the open
 worked, and waits for one more key. Its messages are German.")
-set(CPACK_STRIP_FILES ON)
+# Directories that installing creates are 0755 whatever the umask.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS})
 
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
   set(source_date_epoch $ENV{SOURCE_DATE_EPOCH})
@@ -34,24 +37,23 @@ set(CPACK_USBPROBE_SOURCE_DATE_EPOCH "${source_date_epoch}")
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/PackageTimes.cmake)
 
 if(WIN32)
-  set(libusb_tree ${USBPROBE_LIBUSB_SOURCE_DIR}/libusb-1.0-${LIBUSB_UPSTREAM_VERSION})
-  # The files of the source package, as its .dsc lists them.
-  file(STRINGS ${USBPROBE_LIBUSB_SOURCE_DIR}/${LIBUSB_DSC} libusb_package_files
-       REGEX "^ [0-9a-f]+ [0-9]+ [^ ]+$")
-  list(TRANSFORM libusb_package_files REPLACE "^ [0-9a-f]+ [0-9]+ " "${USBPROBE_LIBUSB_SOURCE_DIR}/")
-  list(REMOVE_DUPLICATES libusb_package_files)
-
+  set(USBPROBE_RELEASE_PRESET release-windows-x86)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(USBPROBE_RELEASE_PRESET release-windows-x64)
+  endif()
   install(TARGETS usbprobe RUNTIME DESTINATION .)
   configure_file(doc/usbprobe-windows.txt README.txt @ONLY NEWLINE_STYLE CRLF)
   configure_file(doc/libusb-notice.txt NOTICE.txt @ONLY NEWLINE_STYLE CRLF)
   configure_file(LICENSE LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
-  configure_file(${libusb_tree}/COPYING libusb-COPYING.txt COPYONLY)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt ${CMAKE_CURRENT_BINARY_DIR}/NOTICE.txt
-                ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt ${CMAKE_CURRENT_BINARY_DIR}/libusb-COPYING.txt
-          DESTINATION .)
-  install(FILES ${USBPROBE_LIBUSB_SOURCE_DIR}/${LIBUSB_DSC} ${libusb_package_files} DESTINATION source/libusb)
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/ DESTINATION source/usbprobe-${PROJECT_VERSION}
-          PATTERN .git EXCLUDE PATTERN build EXCLUDE PATTERN build-* EXCLUDE)
+                ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt DESTINATION .)
+  # libusb's licence and source package, the copies the library was built from.
+  install(FILES ${windows_libusb}/COPYING DESTINATION . RENAME libusb-COPYING.txt)
+  install(DIRECTORY ${windows_libusb}/source/ DESTINATION source/libusb)
+  install(CODE "set(USBPROBE_SOURCE_DIR \"${PROJECT_SOURCE_DIR}\")
+                set(USBPROBE_BINARY_DIR \"${PROJECT_BINARY_DIR}\")
+                set(USBPROBE_SOURCE_NAME usbprobe-${PROJECT_VERSION})")
+  install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/InstallSource.cmake)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win32)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
@@ -73,6 +75,7 @@ else()
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz doc/debian/copyright
           DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/usbprobe)
   set(CPACK_GENERATOR DEB)
+  set(CPACK_STRIP_FILES ON)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   # dpkg-shlibdeps names the runtime packages, libusb-1.0-0 among them.

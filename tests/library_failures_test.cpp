@@ -115,7 +115,7 @@ TEST_P(LibraryFailure, HoldsEverythingAtThePromptThenPrintsAndReleasesInOrder)
     const LibraryCase &c = GetParam();
     if (c.pointer_bits != 0 && c.pointer_bits != USBPROBE_POINTER_BITS)
         GTEST_SKIP() << "about " << c.pointer_bits << "-bit handles";
-    const std::string log_path = testing::TempDir() + "usbprobe_calls_" + c.name;
+    const std::string log_path = private_temp_dir() + "/calls_" + c.name;
     std::vector<std::string> environment = c.settings;
     environment.push_back("FAKE_LIBUSB_LOG=" + std::string(wine ? "Z:" : "") + log_path);
     std::vector<std::string> command{USBPROBE_ON_FAKE_LIBUSB};

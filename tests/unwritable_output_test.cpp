@@ -25,7 +25,7 @@ class UnwritableOutput : public testing::TestWithParam<UnwritableCase> {};
 TEST_P(UnwritableOutput, ReleasesEverythingAndExitsZero)
 {
     const UnwritableCase &c = GetParam();
-    const std::string log_path = testing::TempDir() + "usbprobe_unwritable_" + c.name;
+    const std::string log_path = private_temp_dir() + "/calls_" + c.name;
     std::vector<std::string> command{USBPROBE_ON_FAKE_LIBUSB};
     if (!c.shell_redirect.empty())
         command = {"sh", "-c", "exec \"$0\" " + c.shell_redirect, USBPROBE_ON_FAKE_LIBUSB};

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -150,6 +151,22 @@ std::string file_contents(const std::string &path)
     std::stringstream contents;
     contents << std::ifstream(path).rdbuf();
     return contents.str();
+}
+
+const std::string &private_temp_dir()
+{
+    static const struct Folder {
+        std::string path;
+        Folder()
+        {
+            std::string pattern = std::filesystem::temp_directory_path() / "usbprobe-test-XXXXXX";
+            if (!mkdtemp(pattern.data()))
+                throw std::runtime_error("cannot make a temporary folder");
+            path = pattern;
+        }
+        ~Folder() { std::filesystem::remove_all(path); }
+    } folder;
+    return folder.path;
 }
 
 Finished run_to_end(const std::vector<std::string> &arguments, std::string_view input,

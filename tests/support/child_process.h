@@ -53,6 +53,10 @@ struct Finished {
 
 std::string file_contents(const std::string &path);
 
+// A folder of this process's own, made on first use and removed with its files
+// when the process ends, so that runs at the same time never share a file.
+const std::string &private_temp_dir();
+
 // Types `input` (then ends the input if `close_input`) and waits for the child to end.
 Finished run_to_end(const std::vector<std::string> &arguments, std::string_view input,
                     bool close_input, const std::vector<std::string> &environment = {});

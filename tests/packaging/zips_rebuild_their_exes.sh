@@ -1,0 +1,37 @@
+#!/bin/sh
+# Usage: zips_rebuild_their_exes.sh RELEASE_DIR
+# Takes a release as its users get it. With its zips unpacked beside it,
+# SHA256SUMS must check, and must list the exe of every zip. Then each zip,
+# unpacked into a fresh folder, must rebuild its exe bit for bit from its
+# source folder alone, without network, with the commands its NOTICE.txt gives.
+release=$(cd "$1" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failed=0
+fail() { echo "$*"; failed=1; }
+
+mkdir "$work/release"
+cd "$work/release"
+for zip in "$release"/*.zip; do unzip -q "$zip"; done
+cp "$release"/* .
+sha256sum --quiet --strict -c SHA256SUMS || fail "SHA256SUMS does not check against the release"
+
+for zip in *.zip; do
+    name=${zip%.zip}
+    grep -q "^[0-9a-f]\{64\}  $name/usbprobe\.exe\$" SHA256SUMS || fail "SHA256SUMS does not list $name/usbprobe.exe"
+    commands=$(tr -d '\r' <"$name/NOTICE.txt" | sed -n 's/^  \(cmake .*\)$/\1/p')
+    preset=$(echo "$commands" | sed -n 's/^cmake --build --preset \([^ ]*\)$/\1/p')
+    [ -n "$preset" ] || { fail "$name/NOTICE.txt gives no build command"; continue; }
+    mkdir "$work/$name" && unzip -q "$release/$zip" -d "$work/$name"
+    source_dir=$(echo "$work/$name/$name"/source/usbprobe-*)
+    started=$(date +%s)
+    if ! (cd "$source_dir" && unshare -n sh -ec "$commands") >"$work/$name.log" 2>&1; then
+        tail -n 30 "$work/$name.log"
+        fail "the source in $zip does not build its exe without network"
+    elif ! cmp "$source_dir/build/$preset/usbprobe.exe" "$name/usbprobe.exe"; then
+        fail "the exe rebuilt from the source in $zip differs from the one it holds"
+    else
+        echo "$zip: rebuilt its exe bit for bit without network in $(($(date +%s) - started)) s"
+    fi
+done
+exit "$failed"
