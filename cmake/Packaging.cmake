@@ -1,9 +1,11 @@
 # What the packages hold, and the packages: a .deb on Linux (the tool, its man
 # page, copyright and changelog), a .zip on Windows (the exe, its usage text,
 # the licences, the notice for the libusb linked into it and the source of
-# both; the exe is the one the build linked, already stripped). Both come out bit-identical wherever and whenever they are built from
-# the same commit: every time stamp is the commit's (SOURCE_DATE_EPOCH), and
-# strip-nondeterminism normalises the zip.
+# both; the exe is the one the build linked, already stripped). Both come out
+# bit-identical wherever, whenever and under whatever umask they are built
+# from the same commit: every time stamp is the commit's (SOURCE_DATE_EPOCH),
+# the modes are set before packing and strip-nondeterminism normalises the
+# archives after.
 set(CPACK_PACKAGE_NAME usbprobe)
 set(CPACK_PACKAGE_VENDOR "usbprobe developers")
 set(USBPROBE_MAINTAINER "usbprobe developers <usbprobe@maintainers.invalid>" CACHE STRING
@@ -17,10 +19,9 @@ not work: is it on the bus, and may a program open it? It lists every attached
 USB device by vendor and product ID, tries to open the USB-to-serial bridge
 1A86:7523 through libusb-1.0, waits for a key, reports whether the open
 worked, and waits for one more key. Its messages are German.")
-# Directories that installing creates are 0755 whatever the umask.
+# Folders that installing creates are 0755 whatever the umask.
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
-set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS})
 
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
   set(source_date_epoch $ENV{SOURCE_DATE_EPOCH})
@@ -59,8 +60,6 @@ if(WIN32)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
     set(CPACK_SYSTEM_NAME win64)
   endif()
-  find_program(CPACK_USBPROBE_STRIP_NONDETERMINISM strip-nondeterminism REQUIRED)
-  set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/NormaliseZip.cmake)
 else()
   include(GNUInstallDirs)
   install(TARGETS usbprobe RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -80,5 +79,12 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   # dpkg-shlibdeps names the runtime packages, libusb-1.0-0 among them.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+endif()
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/NormaliseModes.cmake)
+find_program(CPACK_USBPROBE_STRIP_NONDETERMINISM strip-nondeterminism)
+if(CPACK_USBPROBE_STRIP_NONDETERMINISM)
+  set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/NormalisePackages.cmake)
+else()
+  message(STATUS "No strip-nondeterminism: the packages made here will not be reproducible")
 endif()
 include(CPack)
