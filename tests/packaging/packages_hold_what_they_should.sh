@@ -1,11 +1,15 @@
 #!/bin/sh
-# Usage: packages_hold_what_they_should.sh DEB ZIP
+# Usage: packages_hold_what_they_should.sh DEB ZIP...
 # The .deb installs the tool, its man page, copyright and changelog, depends on
-# libusb's runtime and passes lintian without error or warning; the man page
-# renders without warnings. The .zip holds the x86 exe, its text, the MIT
-# licence, the notice and licence of the libusb linked into it, libusb's
-# source package as its .dsc lists it, and the tool's own source.
-deb=$1 zip=$2
+# libusb's runtime and passes lintian without error or warning; its binary has
+# every hardening that hardening-check looks for, and lintian names no missing
+# one; the man page renders without warnings. Each .zip holds its exe, its
+# text, the MIT licence, the notice and licence of the libusb linked into it,
+# libusb's source package as its .dsc lists it, and the tool's own source:
+# exactly the files git tracks, nothing more and nothing less.
+top=$(cd "$(dirname "$0")/../.." && pwd)
+deb=$1
+shift
 failed=0
 fail() { echo "$*"; failed=1; }
 work=$(mktemp -d)
@@ -18,8 +22,10 @@ for path in ./usr/bin/usbprobe ./usr/share/man/man1/usbprobe.1.gz \
 done
 dpkg-deb -f "$deb" Depends | grep -Eq '(^|, )libusb-1\.0-0( |,|$)' || fail "$deb does not depend on libusb-1.0-0"
 lintian --fail-on error,warning "$deb" 2>/dev/null || fail "lintian finds fault with $deb"
+lintian -I "$deb" 2>/dev/null | grep hardening && fail "lintian finds hardening missing in $deb"
 
 dpkg-deb -x "$deb" "$work/deb"
+hardening-check "$work/deb/usr/bin/usbprobe" >"$work/hardening" || { cat "$work/hardening"; fail "$deb's binary lacks hardening"; }
 LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$work/deb/usr/share/man/man1/usbprobe.1.gz" >"$work/page" 2>"$work/warnings" ||
     fail "man cannot render the page"
 [ -s "$work/warnings" ] && fail "man warns: $(cat "$work/warnings")"
@@ -27,20 +33,28 @@ for heading in NAME SYNOPSIS DESCRIPTION OUTPUT "EXIT STATUS" PERMISSIONS; do
     grep -q "^$heading\$" "$work/page" || fail "the man page has no $heading section"
 done
 
-unzip -q "$zip" -d "$work/zip" || fail "cannot unpack $zip"
-cd "$work/zip"/* || exit 1
-for name in usbprobe.exe README.txt LICENSE.txt NOTICE.txt libusb-COPYING.txt source/usbprobe-*/CMakeLists.txt; do
-    [ -f "$name" ] || fail "$zip lacks $name"
-done
-grep -q '^MIT License' LICENSE.txt && grep -q 'Copyright (c) 2026 the usbprobe developers' LICENSE.txt ||
-    fail "LICENSE.txt is not the project's MIT licence"
-grep -q 'GNU LESSER GENERAL PUBLIC LICENSE' libusb-COPYING.txt || fail "libusb-COPYING.txt is not the LGPL"
-dsc=$(ls source/libusb/*.dsc) || fail "$zip lacks libusb's source package"
-grep -q "libusb 1\.0\.[0-9]*," NOTICE.txt && grep -q "$(basename "$dsc")" NOTICE.txt ||
-    fail "NOTICE.txt does not name libusb's version and source package"
-for file in $(awk '/^Files:/ { on = 1; next } /^[^ ]/ { on = 0 } on { print $3 }' "$dsc"); do
-    [ -f "source/libusb/$file" ] || fail "$zip lacks source/libusb/$file, which $(basename "$dsc") lists"
+(cd "$top" && git ls-files | LC_ALL=C sort) >"$work/tracked"
+for zip in "$@"; do
+    rm -rf "$work/zip" && unzip -q "$zip" -d "$work/zip" || fail "cannot unpack $zip"
+    cd "$work/zip"/* || exit 1
+    for name in usbprobe.exe README.txt LICENSE.txt NOTICE.txt libusb-COPYING.txt source/usbprobe-*/CMakeLists.txt; do
+        [ -f "$name" ] || fail "$zip lacks $name"
+    done
+    grep -q '^MIT License' LICENSE.txt && grep -q 'Copyright (c) 2026 the usbprobe developers' LICENSE.txt ||
+        fail "LICENSE.txt is not the project's MIT licence"
+    grep -q 'GNU LESSER GENERAL PUBLIC LICENSE' libusb-COPYING.txt || fail "libusb-COPYING.txt is not the LGPL"
+    dsc=$(ls source/libusb/*.dsc) || fail "$zip lacks libusb's source package"
+    grep -q "libusb 1\.0\.[0-9]*," NOTICE.txt && grep -q "$(basename "$dsc")" NOTICE.txt ||
+        fail "NOTICE.txt does not name libusb's version and source package"
+    for file in $(awk '/^Files:/ { on = 1; next } /^[^ ]/ { on = 0 } on { print $3 }' "$dsc"); do
+        [ -f "source/libusb/$file" ] || fail "$zip lacks source/libusb/$file, which $(basename "$dsc") lists"
+    done
+    (cd source/usbprobe-*/ && find . -type f | sed 's|^\./||' | LC_ALL=C sort | diff "$work/tracked" -) ||
+        fail "$zip's source is not the files git tracks (< only tracked, > only shipped)"
+    while read -r file; do
+        cmp -s "$top/$file" source/usbprobe-*/"$file" || fail "$zip's source/$file differs from the tree's"
+    done <"$work/tracked"
 done
 
-[ "$failed" -eq 0 ] && echo "$(basename "$deb") and $(basename "$zip") hold what they should"
+[ "$failed" -eq 0 ] && echo "$(basename "$deb") and $* hold what they should"
 exit "$failed"

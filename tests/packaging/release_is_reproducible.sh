@@ -23,21 +23,20 @@ printf '#!/bin/sh\n[ "$1" = -h ] && shift 2\nexec /usr/bin/sudo "$@"\n' >"$work/
 chmod 755 "$work/bin/sudo"
 
 cd "$work/source"
-PATH=$work/bin:$PATH \
 # reprotest's own umask variation is 0002; the experiment's umask comes
 # through its environment variation instead, to be the strictest one.
-reprotest --variations=-all,+environment,+build_path,+user_group,+home,+locales,+timezone,+time \
+PATH=$work/bin:$PATH reprotest --verbose --variations=-all,+environment,+build_path,+user_group,+home,+locales,+timezone,+time \
     --vary=environment.variables+=USBPROBE_BUILD_UMASK=077 \
     --vary=user_group.available+=usbprobe-build:usbprobe-build \
     --vary=time.faketimes=+400days --vary=locales.locale=fr_CH.UTF-8 \
-    --store-dir="$work/artifacts" \
     "umask \${USBPROBE_BUILD_UMASK:-022} && sh scripts/release -DUSBPROBE_LIBUSB_SOURCE_DIR=$work/libusb" \
     'build/release/*' -- null \
     >"$work/log" 2>&1
 status=$?
+grep -E '^INFO:reprotest:[A-Z_]+ variation' "$work/log"
 if [ "$status" -eq 0 ]; then
     echo "the release came out the same in a varied build environment:"
-    cat "$work/artifacts/control/SHA256SUMS"
+    grep -E '^[0-9a-f]{64}  ' "$work/log"
 else
     tail -n 80 "$work/log"
     echo "the release differs between build environments (reprotest status $status)"
