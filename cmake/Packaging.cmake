@@ -68,7 +68,10 @@ else()
   foreach(file ${CMAKE_CURRENT_BINARY_DIR}/usbprobe.1 ${PROJECT_SOURCE_DIR}/doc/debian/changelog)
     get_filename_component(name ${file} NAME)
     execute_process(COMMAND gzip -9nc INPUT_FILE ${file} OUTPUT_FILE ${CMAKE_CURRENT_BINARY_DIR}/${name}.gz
-                    COMMAND_ERROR_IS_FATAL ANY)
+                    RESULT_VARIABLE gzip_failed)
+    if(gzip_failed)
+      message(FATAL_ERROR "gzip cannot compress ${file}: ${gzip_failed}")
+    endif()
   endforeach()
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/usbprobe.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz doc/debian/copyright

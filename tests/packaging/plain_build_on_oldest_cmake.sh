@@ -1,0 +1,52 @@
+#!/bin/sh
+# Usage: plain_build_on_oldest_cmake.sh
+# The plain build (cmake -S . -B build && cmake --build build) works with the
+# oldest CMake that CMakeLists.txt's cmake_minimum_required names. It sets up
+# Debian 11, whose CMake is 3.18, in a chroot (debootstrap, from the archive
+# that serves this machine's own release), builds the last commit there as a
+# user would, and runs the tool, which finds no USB there. It fails as well
+# when CMakeLists.txt names a version other than the one it proves.
+# Needs root (debootstrap, chroot) and about 120 MB of downloads.
+[ "$(id -u)" -eq 0 ] || exec sudo sh "$0" "$@"
+top=$(cd "$(dirname "$0")/../.." && pwd)
+release=bullseye
+work=$(mktemp -d)
+root=$work/root
+# debootstrap mounts /proc, /sys and (in a container) the device nodes while
+# it runs, and unmounts them when it ends; if it was cut short, unmount them
+# here, and never let rm cross into a mounted file system.
+cleanup() {
+    awk -v under="$work/" 'index($2, under) == 1 { print $2 }' /proc/mounts | sort -r |
+        while read -r mount; do umount -l "$mount"; done
+    rm -rf --one-file-system "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' HUP INT TERM
+
+. /etc/os-release
+archive=$(apt-get indextargets --format '$(REPO_URI)' "Release: $VERSION_CODENAME" "Created-By: Packages" | head -n 1)
+[ -n "$archive" ] || { echo "apt's sources name no archive for $VERSION_CODENAME (run apt-get update first)"; exit 1; }
+
+debootstrap --variant=minbase --include=cmake,g++,make,pkg-config,libusb-1.0-0-dev \
+    "$release" "$root" "$archive" >"$work/log" 2>&1 ||
+    { tail -n 30 "$work/log"; echo "cannot set up Debian $release from $archive"; exit 1; }
+
+required=$(sed -n 's/^cmake_minimum_required(VERSION \([0-9]*\.[0-9]*\).*/\1/p' "$top/CMakeLists.txt")
+proven=$(chroot "$root" cmake --version | sed -n '1s/^cmake version \([0-9]*\.[0-9]*\).*/\1/p')
+if [ "$required" != "$proven" ]; then
+    echo "CMakeLists.txt names CMake ${required:-no version} as its minimum, but this test builds with $proven"
+    exit 1
+fi
+
+git -C "$top" archive --prefix=usbprobe/ HEAD | tar -x -C "$root" || { echo "cannot unpack the last commit"; exit 1; }
+printf '\nTaste druecken fuer Pruefung ob 1A86:7523 offen ist.\n\nHANDLE_WERT: 0 ... geschlossen' >"$work/expected"
+chroot "$root" /usr/bin/env -i PATH=/usr/bin:/bin HOME=/root sh -c \
+    'cd /usbprobe && cmake -S . -B build && cmake --build build && ./build/usbprobe </dev/null >/output' \
+    >"$work/log" 2>&1 ||
+    { cat "$work/log"; echo "the plain build or its run fails with CMake $proven on Debian $release"; exit 1; }
+if ! cmp -s "$work/expected" "$root/output"; then
+    echo "built with CMake $proven on Debian $release, the tool printed:"
+    od -c "$root/output"
+    exit 1
+fi
+echo "the plain build of the last commit works with CMake $proven (Debian $release), the minimum CMakeLists.txt names"
