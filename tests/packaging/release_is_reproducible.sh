@@ -33,10 +33,10 @@ PATH=$work/bin:$PATH reprotest --verbose --variations=-all,+environment,+build_p
     'build/release/*' -- null \
     >"$work/log" 2>&1
 status=$?
-grep -E '^INFO:reprotest:[A-Z_]+ variation' "$work/log"
+grep -E '^INFO:reprotest(\.build)?:(build "experiment|[A-Z_]+ variation)' "$work/log"
 if [ "$status" -eq 0 ]; then
     echo "the release came out the same in a varied build environment:"
-    grep -E '^[0-9a-f]{64}  ' "$work/log"
+    grep -E '^[0-9a-f]{64}  \./build/release/' "$work/log"
 else
     tail -n 80 "$work/log"
     echo "the release differs between build environments (reprotest status $status)"
