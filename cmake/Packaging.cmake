@@ -82,6 +82,21 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   # dpkg-shlibdeps names the runtime packages, libusb-1.0-0 among them.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # The package is for the architecture the compiler builds for, not the
+  # build machine's: a cross build makes, say, an arm64 package.
+  find_program(DPKG_ARCHITECTURE dpkg-architecture)
+  if(DPKG_ARCHITECTURE)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -dumpmachine
+                    OUTPUT_VARIABLE compiler_target OUTPUT_STRIP_TRAILING_WHITESPACE)
+    execute_process(COMMAND ${DPKG_ARCHITECTURE} -t${compiler_target} -qDEB_HOST_ARCH
+                    OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE OUTPUT_STRIP_TRAILING_WHITESPACE
+                    RESULT_VARIABLE failed)
+    if(failed OR CPACK_DEBIAN_PACKAGE_ARCHITECTURE STREQUAL "")
+      message(FATAL_ERROR "dpkg-architecture knows no Debian architecture for ${compiler_target}")
+    endif()
+  elseif(CMAKE_CROSSCOMPILING)
+    message(FATAL_ERROR "A cross build needs dpkg-architecture (dpkg-dev) to name its package's architecture")
+  endif()
 endif()
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/NormaliseModes.cmake)
 find_program(CPACK_USBPROBE_STRIP_NONDETERMINISM strip-nondeterminism)

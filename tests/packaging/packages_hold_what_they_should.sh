@@ -1,45 +1,48 @@
 #!/bin/sh
-# Usage: packages_hold_what_they_should.sh DEB ZIP...
-# The .deb installs the tool, its man page, copyright and changelog, depends on
-# libusb's runtime and passes lintian without error or warning; its binary
-# passes hardening-check, and lintian names no missing hardening; the man page renders without warnings. Each .zip holds its exe, its
-# text, the MIT licence, the notice and licence of the libusb linked into it,
-# libusb's source package as its .dsc lists it, and the tool's own source:
-# exactly the files git tracks, nothing more and nothing less.
+# Usage: packages_hold_what_they_should.sh PACKAGE...   (.deb and .zip files)
+# Each .deb (one per architecture) installs the tool, its man page, copyright
+# and changelog, depends on libusb's runtime and passes lintian without error
+# or warning (lintian also fails a tool built for another architecture than
+# the package names); its binary passes hardening-check, and lintian names no
+# missing hardening; the man page renders without warnings. Each .zip holds
+# its exe, its text, the MIT licence, the notice and licence of the libusb
+# linked into it, libusb's source package as its .dsc lists it, and the tool's
+# own source: exactly the files git tracks, nothing more and nothing less.
 top=$(cd "$(dirname "$0")/../.." && pwd)
-deb=$1
-shift
 failed=0
 fail() { echo "$*"; failed=1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-contents=$(dpkg-deb -c "$deb") || fail "cannot read $deb"
-for path in ./usr/bin/usbprobe ./usr/share/man/man1/usbprobe.1.gz \
-    ./usr/share/doc/usbprobe/copyright ./usr/share/doc/usbprobe/changelog.gz; do
-    echo "$contents" | grep -q " $path\$" || fail "$deb lacks $path"
-done
-dpkg-deb -f "$deb" Depends | grep -Eq '(^|, )libusb-1\.0-0( |,|$)' || fail "$deb does not depend on libusb-1.0-0"
-lintian --fail-on error,warning "$deb" 2>/dev/null || fail "lintian finds fault with $deb"
-lintian -I "$deb" 2>/dev/null | grep hardening && fail "lintian finds hardening missing in $deb"
+check_deb() {
+    deb=$1
+    contents=$(dpkg-deb -c "$deb") || fail "cannot read $deb"
+    for path in ./usr/bin/usbprobe ./usr/share/man/man1/usbprobe.1.gz \
+        ./usr/share/doc/usbprobe/copyright ./usr/share/doc/usbprobe/changelog.gz; do
+        echo "$contents" | grep -q " $path\$" || fail "$deb lacks $path"
+    done
+    dpkg-deb -f "$deb" Depends | grep -Eq '(^|, )libusb-1\.0-0( |,|$)' || fail "$deb does not depend on libusb-1.0-0"
+    lintian --fail-on error,warning "$deb" 2>/dev/null || fail "lintian finds fault with $deb"
+    lintian -I "$deb" 2>/dev/null | grep hardening && fail "lintian finds hardening missing in $deb"
 
-dpkg-deb -x "$deb" "$work/deb"
-# Not its control-flow check: Debian 12's C start files carry no CET marking,
-# so no binary linked there has it (Debian's own, lsusb and cmake, neither).
-hardening-check --nocfprotection "$work/deb/usr/bin/usbprobe" >"$work/hardening" || { cat "$work/hardening"; fail "$deb's binary lacks hardening"; }
-LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$work/deb/usr/share/man/man1/usbprobe.1.gz" >"$work/page" 2>"$work/warnings" ||
-    fail "man cannot render the page"
-[ -s "$work/warnings" ] && fail "man warns: $(cat "$work/warnings")"
-for heading in NAME SYNOPSIS DESCRIPTION OUTPUT "EXIT STATUS" PERMISSIONS; do
-    grep -q "^$heading\$" "$work/page" || fail "the man page has no $heading section"
-done
+    rm -rf "$work/deb"
+    dpkg-deb -x "$deb" "$work/deb"
+    # Not its control-flow check: Debian 12's C start files carry no CET marking,
+    # so no binary linked there has it (Debian's own, lsusb and cmake, neither).
+    hardening-check --nocfprotection "$work/deb/usr/bin/usbprobe" >"$work/hardening" || { cat "$work/hardening"; fail "$deb's binary lacks hardening"; }
+    LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$work/deb/usr/share/man/man1/usbprobe.1.gz" >"$work/page" 2>"$work/warnings" ||
+        fail "man cannot render the page"
+    [ -s "$work/warnings" ] && fail "man warns: $(cat "$work/warnings")"
+    for heading in NAME SYNOPSIS DESCRIPTION OUTPUT "EXIT STATUS" PERMISSIONS; do
+        grep -q "^$heading\$" "$work/page" || fail "the man page has no $heading section"
+    done
+}
 
 (cd "$top" && git ls-files | LC_ALL=C sort) >"$work/tracked"
-here=$(pwd)
-for zip in "$@"; do
-    cd "$here"
+check_zip() {
+    zip=$1
     rm -rf "$work/zip" && unzip -q "$zip" -d "$work/zip" || fail "cannot unpack $zip"
-    cd "$work/zip"/* || exit 1
+    cd "$work/zip"/* || { fail "$zip holds no folder"; return; }
     for name in usbprobe.exe README.txt LICENSE.txt NOTICE.txt libusb-COPYING.txt source/usbprobe-*/CMakeLists.txt; do
         [ -f "$name" ] || fail "$zip lacks $name"
     done
@@ -57,7 +60,17 @@ for zip in "$@"; do
     while read -r file; do
         cmp -s "$top/$file" source/usbprobe-*/"$file" || fail "$zip's source/$file differs from the tree's"
     done <"$work/tracked"
+}
+
+here=$(pwd)
+for package in "$@"; do
+    cd "$here"
+    case $package in
+    *.deb) check_deb "$package" ;;
+    *.zip) check_zip "$package" ;;
+    *) fail "$package is neither a .deb nor a .zip" ;;
+    esac
 done
 
-[ "$failed" -eq 0 ] && echo "$(basename "$deb") and $* hold what they should"
+[ "$failed" -eq 0 ] && echo "$* hold what they should"
 exit "$failed"
