@@ -4,15 +4,16 @@
 # third character) and with the input at end of file, and compares every byte
 # it prints with the report for a host with no USB device. A CHECK also turns
 # libusb's debug log on and reads what the exe's own libusb did:
-#   enumerates BUS [UMOCKDEV]  the exe runs on the simulated bus BUS, through
-#       the umockdev-run unpacked under UMOCKDEV (else the system's). libusb's
-#       Windows backend must start and list each device of BUS by vendor and
-#       product ID; wine gives the devices no hub, so libusb skips them and the
-#       report stays the one for a host without devices.
+#   enumerates BUS UMOCKDEV_RUN [PRELOAD_DIR]  the exe runs on the simulated
+#       bus BUS, inside UMOCKDEV_RUN (with umockdev's preload taken from
+#       PRELOAD_DIR, if given). libusb's Windows backend must start and list
+#       each device of BUS by vendor and product ID; wine gives the devices no
+#       hub, so libusb skips them and the report stays the one for a host
+#       without devices.
 #   refuses-to-start  the prefix reports a Windows older than libusb supports:
 #       libusb_init must fail for that reason, and no other libusb function
 #       may run after it.
-exe=$1 mode=${2:-} bus=$3 umockdev=$4
+exe=$1 mode=${2:-} bus=$3 umockdev_run=$4 preload_dir=$5
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 printf '\r\nTaste druecken fuer Pruefung ob 1A86:7523 offen ist.\r\n\r\nHANDLE_WERT: 0 ... geschlossen' >"$work/expected"
@@ -23,21 +24,17 @@ case $mode in
 '') ;;
 enumerates)
     export LIBUSB_DEBUG=4
-    if [ -n "$umockdev" ]; then
-        [ -x "$umockdev/usr/bin/umockdev-run" ] || {
-            echo "SKIPPED: wine's 32-bit USB driver reads the bus through the host's i386 libusb, so it needs"
-            echo "umockdev's i386 preload and i386 umockdev-run (with the amd64 one, umockdev-run aborts on"
-            echo "the first device request); Debian installs these only in place of the amd64 umockdev,"
-            echo "and the build could not unpack them into $umockdev (see its configure output)"
-            exit 77
-        }
-        start() {
-            LD_LIBRARY_PATH=$(echo "$umockdev"/usr/lib/*-linux-gnu) \
-                timeout 60 "$umockdev/usr/bin/umockdev-run" --device "$bus" -- "$USBPROBE_WINE" "$exe"
-        }
-    else
-        start() { timeout 60 umockdev-run --device "$bus" -- "$USBPROBE_WINE" "$exe"; }
-    fi
+    [ -x "$umockdev_run" ] || {
+        echo "SKIPPED: there is no $umockdev_run. Wine's 32-bit USB driver reads the bus through the"
+        echo "host's i386 libusb, so it needs umockdev's i386 preload and i386 umockdev-run (with the"
+        echo "amd64 one, umockdev-run aborts on the first device request); Debian installs these only"
+        echo "in place of the amd64 umockdev, and the build could not unpack them (see its configure output)"
+        exit 77
+    }
+    start() {
+        LD_LIBRARY_PATH=${preload_dir:-${LD_LIBRARY_PATH:-}} \
+            timeout 60 "$umockdev_run" --device "$bus" -- "$USBPROBE_WINE" "$exe"
+    }
     awk '/^P:/ { if (v != "") print "VID_" v "&PID_" p; v = p = "" }
          /^A: idVendor=/ { v = toupper(substr($0, 13, 4)) }
          /^A: idProduct=/ { p = toupper(substr($0, 14, 4)) }
