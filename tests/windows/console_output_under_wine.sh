@@ -1,12 +1,56 @@
 #!/bin/sh
-# Usage: console_output_under_wine.sh EXE   (under with_wine.sh)
+# Usage: console_output_under_wine.sh EXE [CHECK]   (under with_wine.sh)
 # Runs the exe with the input "x\n" (kept open: the tool must end without a
 # third character) and with the input at end of file, and compares every byte
-# it prints with the report for a host with no USB device.
-exe=$1
+# it prints with the report for a host with no USB device. A CHECK also turns
+# libusb's debug log on and reads what the exe's own libusb did:
+#   enumerates BUS UMOCKDEV_RUN [PRELOAD_DIR]  the exe runs on the simulated
+#       bus BUS, inside UMOCKDEV_RUN (with umockdev's preload taken from
+#       PRELOAD_DIR, if given). libusb's Windows backend must start and list
+#       each device of BUS by vendor and product ID; wine gives the devices no
+#       hub, so libusb skips them and the report stays the one for a host
+#       without devices.
+#   refuses-to-start  the prefix reports a Windows older than libusb supports:
+#       libusb_init must fail for that reason, and no other libusb function
+#       may run after it.
+exe=$1 mode=${2:-} bus=$3 umockdev_run=$4 preload_dir=$5
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 printf '\r\nTaste druecken fuer Pruefung ob 1A86:7523 offen ist.\r\n\r\nHANDLE_WERT: 0 ... geschlossen' >"$work/expected"
+
+start() { timeout 60 "$USBPROBE_WINE" "$exe"; }
+summary=
+case $mode in
+'') ;;
+enumerates)
+    export LIBUSB_DEBUG=4
+    [ -x "$umockdev_run" ] || {
+        echo "SKIPPED: there is no $umockdev_run. Wine's 32-bit USB driver reads the bus through the"
+        echo "host's i386 libusb, so it needs umockdev's i386 preload and i386 umockdev-run (with the"
+        echo "amd64 one, umockdev-run aborts on the first device request); Debian installs these only"
+        echo "in place of the amd64 umockdev, and the build could not unpack them (see its configure output)"
+        exit 77
+    }
+    start() {
+        LD_LIBRARY_PATH=${preload_dir:-${LD_LIBRARY_PATH:-}} \
+            timeout 60 "$umockdev_run" --device "$bus" -- "$USBPROBE_WINE" "$exe"
+    }
+    awk '/^P:/ { if (v != "") print "VID_" v "&PID_" p; v = p = "" }
+         /^A: idVendor=/ { v = toupper(substr($0, 13, 4)) }
+         /^A: idProduct=/ { p = toupper(substr($0, 14, 4)) }
+         END { if (v != "") print "VID_" v "&PID_" p }' "$bus" | sort >"$work/on_bus"
+    summary="; libusb's Windows backend started and listed $(echo $(cat "$work/on_bus"))"
+    ;;
+refuses-to-start)
+    # Wine's USB driver logs through the host's libusb: keep it out of the log.
+    export LIBUSB_DEBUG=4 WINEDLLOVERRIDES=wineusb.sys=d
+    summary="; libusb_init refused the old Windows and no libusb function ran after it"
+    ;;
+*)
+    echo "unknown check: $mode"
+    exit 1
+    ;;
+esac
 
 failed=0
 check() { # NAME STATUS
@@ -15,10 +59,27 @@ check() { # NAME STATUS
     elif ! cmp -s "$work/expected" "$work/out"; then
         echo "$1: output differs"; od -c "$work/out"; failed=1
     fi
+    case $mode in
+    enumerates)
+        grep -qF 'WinUSB DLL available' "$work/err" || { echo "$1: libusb's Windows backend did not start"; failed=1; }
+        # Each device once, by its instance ID: USB\VID_1A86&PID_7523\<instance>.
+        grep -F '[winusb_get_device_list]' "$work/err" | grep -o "'USB\\\\VID_[^']*'" | sort -u |
+            sed 's/^.USB\\\([^\\]*\)\\.*/\1/' | sort >"$work/listed"
+        cmp -s "$work/on_bus" "$work/listed" || {
+            echo "$1: libusb's Windows backend listed [$(echo $(cat "$work/listed"))], the bus holds [$(echo $(cat "$work/on_bus"))]"
+            failed=1
+        }
+        ;;
+    refuses-to-start)
+        grep -qF 'Windows version is too old' "$work/err" || { echo "$1: libusb_init did not refuse the old Windows"; failed=1; }
+        later=$(grep -o '\[libusb_[a-z_]*\]' "$work/err" | grep -vxF '[libusb_init]' | sort -u)
+        [ -z "$later" ] || { echo "$1: after the failed libusb_init, libusb ran:" $later; failed=1; }
+        ;;
+    esac
 }
 
 mkfifo "$work/in"
-timeout 60 "$USBPROBE_WINE" "$exe" <"$work/in" >"$work/out" 2>"$work/err" &
+start <"$work/in" >"$work/out" 2>"$work/err" &
 run=$!
 exec 3>"$work/in"
 printf 'x\n' >&3
@@ -26,8 +87,8 @@ wait "$run"
 check "input x and line end, kept open" $?
 exec 3>&-
 
-timeout 60 "$USBPROBE_WINE" "$exe" </dev/null >"$work/out" 2>"$work/err"
+start </dev/null >"$work/out" 2>"$work/err"
 check "input at end of file" $?
 
-[ "$failed" -eq 0 ] && echo "both runs printed the expected $(wc -c <"$work/expected") bytes and exited with 0"
+[ "$failed" -eq 0 ] && echo "both runs printed the expected $(wc -c <"$work/expected") bytes and exited with 0$summary"
 exit "$failed"

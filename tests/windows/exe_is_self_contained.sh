@@ -1,6 +1,7 @@
 #!/bin/sh
 # Usage: exe_is_self_contained.sh EXE OBJDUMP EXPECTED_FORMAT
 # The exe must be a console program of the expected format, at most 1 MiB,
+# declaring Windows Vista (6.0) as the oldest Windows it runs on, and
 # importing nothing but DLLs that every Windows has.
 exe=$1 objdump=$2 format=$3
 failed=0
@@ -10,7 +11,17 @@ file -b "$exe" | grep -qF "$format" || { echo "format: $(file -b "$exe"), expect
 size=$(wc -c <"$exe")
 [ "$size" -le 1048576 ] || { echo "size: $size bytes, more than 1 MiB"; failed=1; }
 
-imports=$("$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
+headers=$("$objdump" -p "$exe")
+floor=
+set -- MajorOSystemVersion 6 MinorOSystemVersion 0 MajorSubsystemVersion 6 MinorSubsystemVersion 0
+while [ $# -gt 0 ]; do
+    value=$(echo "$headers" | sed -n "s/^$1[[:space:]]*//p")
+    [ "$value" = "$2" ] || { echo "$1 is '$value', not $2: the exe must declare Windows Vista (6.0)"; failed=1; }
+    floor="$floor $1 $value"
+    shift 2
+done
+
+imports=$(echo "$headers" | sed -n 's/^[[:space:]]*DLL Name: //p')
 [ -n "$imports" ] || { echo "no imports found"; failed=1; }
 for dll in $imports; do
     case $(echo "$dll" | tr '[:upper:]' '[:lower:]') in
@@ -19,5 +30,5 @@ for dll in $imports; do
     esac
 done
 
-[ "$failed" -eq 0 ] && echo "$format, $size bytes, imports: $(echo $imports)"
+[ "$failed" -eq 0 ] && echo "$format, $size bytes,$floor, imports: $(echo $imports)"
 exit "$failed"

@@ -1,12 +1,18 @@
 #!/bin/sh
-# Usage: with_wine.sh WINE PREFIX WINEARCH COMMAND [ARGUMENT...]
+# Usage: with_wine.sh WINE PREFIX WINEARCH WINDOWS COMMAND [ARGUMENT...]
 # Runs COMMAND with USBPROBE_WINE naming the wine loader that starts our exes,
 # in a wine prefix of the kind WINEARCH (win64 or win32), made on first use.
+# WINDOWS is the Windows version the prefix reports, as wine names it (winxp),
+# or "default" for wine's own.
 # A 32-bit loader needs a machine that executes 32-bit x86 code; where this one
 # cannot, the test is skipped (exit status 77) and says why.
-wine=$1
+# Every test has a wineserver of its own, started by its first wine process and
+# waited for at the end: one started inside umockdev-run gives wine's USB
+# driver that simulated bus, and must not serve the next test.
+wine=$1 windows=$4
 export USBPROBE_WINE="$1" WINEPREFIX="$2" WINEARCH="$3" WINEDEBUG=-all
-shift 3
+shift 4
+wineserver=${wine%/*}/wineserver
 
 if [ ! -x "$wine" ]; then
     echo "no wine loader at $wine: run scripts/install-deps test"
@@ -23,4 +29,12 @@ fi
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$wine" wineboot --init >/dev/null 2>&1 || { echo "cannot make the wine prefix $WINEPREFIX"; exit 1; }
 fi
-exec "$@"
+if [ "$windows" != default ] && ! grep -qx "\"Version\"=\"$windows\"" "$WINEPREFIX/user.reg"; then
+    "$wine" reg add 'HKCU\Software\Wine' /v Version /d "$windows" /f >/dev/null 2>&1 ||
+        { echo "cannot make the wine prefix $WINEPREFIX report $windows"; exit 1; }
+fi
+"$wineserver" -w
+"$@"
+status=$?
+"$wineserver" -w
+exit "$status"
