@@ -1,42 +1,50 @@
-# umockdev for the tests of a Linux cross build. The preload library runs
-# inside the tool's process and talks to umockdev-run with the target's word
-# size, so the tests need the target architecture's umockdev-run, preload
-# library and .pc file. The distribution ships them in packages that cannot be
-# installed beside the host's (umockdev, libumockdev-dev), so a configure
-# downloads those packages, in the version of the installed libumockdev0 of
-# that architecture, and unpacks them under the build tree (target-umockdev/);
-# later configures reuse them while that version stays. Nothing is installed.
+# umockdev of another architecture, for tests whose processes are of that
+# architecture: the preload library runs inside them and talks to umockdev-run
+# with their word size, so both must be theirs. The distribution ships them in
+# packages that cannot be installed beside the host's (umockdev,
+# libumockdev-dev), so they are downloaded, in the version of the installed
+# libumockdev0 of that architecture, and unpacked under the build tree; later
+# configures reuse them while that version stays. Nothing is installed.
 #
-# Sets USBPROBE_TARGET_UMOCKDEV_BIN and USBPROBE_TARGET_UMOCKDEV_LIB (the
-# folders of umockdev-run and of the preload library) and puts the .pc file
-# first in pkg-config's path.
-set(arch ${CPACK_DEBIAN_PACKAGE_ARCHITECTURE})  # named by Packaging.cmake
-set(multiarch ${CMAKE_LIBRARY_ARCHITECTURE})
-set(root ${CMAKE_BINARY_DIR}/target-umockdev)
-execute_process(COMMAND dpkg-query -W -f=\${Version} libumockdev0:${arch}
-                OUTPUT_VARIABLE version RESULT_VARIABLE failed ERROR_QUIET)
-if(failed OR version STREQUAL "")
-  message(FATAL_ERROR "libumockdev0:${arch} is not installed: run scripts/install-deps test")
-endif()
-set(unpacked_version "")
-if(EXISTS ${root}/version)
-  file(READ ${root}/version unpacked_version)
-endif()
-if(NOT unpacked_version STREQUAL version)
+# usbprobe_unpack_umockdev(ARCH MULTIARCH ROOT PROBLEM) unpacks them into ROOT
+# (ROOT/usr/bin/umockdev-run, the preload library in ROOT/usr/lib/MULTIARCH,
+# with a .pc file pointing there) and sets PROBLEM to why it could not, or to
+# "" when it could.
+function(usbprobe_unpack_umockdev arch multiarch root problem_variable)
+  set(${problem_variable} "" PARENT_SCOPE)
+  execute_process(COMMAND dpkg-query -W -f=\${Version} libumockdev0:${arch}
+                  OUTPUT_VARIABLE version RESULT_VARIABLE failed ERROR_QUIET)
+  if(failed OR version STREQUAL "")
+    set(${problem_variable} "libumockdev0:${arch} is not installed: run scripts/install-deps test" PARENT_SCOPE)
+    return()
+  endif()
+  set(unpacked_version "")
+  if(EXISTS ${root}/version)
+    file(READ ${root}/version unpacked_version)
+  endif()
+  if(unpacked_version STREQUAL version)
+    return()
+  endif()
   # Downloaded and unpacked aside, then moved in whole: an interrupted
   # configure leaves nothing that a later one would take for complete.
-  set(work ${CMAKE_BINARY_DIR}/target-umockdev.partial)
+  set(work ${root}.partial)
   file(REMOVE_RECURSE ${work} ${root})
   file(MAKE_DIRECTORY ${work}/debs)
   execute_process(COMMAND apt-get download umockdev:${arch}=${version} libumockdev-dev:${arch}=${version}
                   WORKING_DIRECTORY ${work}/debs RESULT_VARIABLE failed OUTPUT_QUIET ERROR_VARIABLE errors)
   if(failed)
-    message(FATAL_ERROR "Cannot download umockdev ${version} for ${arch}, the version of the installed "
-                        "libumockdev0:${arch} (scripts/install-deps test brings it up to date):\n${errors}")
+    set(${problem_variable} "cannot download umockdev ${version} for ${arch}, the version of the installed "
+                            "libumockdev0:${arch} (scripts/install-deps test brings it up to date):\n${errors}"
+        PARENT_SCOPE)
+    return()
   endif()
   file(GLOB debs ${work}/debs/*.deb)
   foreach(deb ${debs})
-    execute_process(COMMAND dpkg-deb -x ${deb} ${work}/root COMMAND_ERROR_IS_FATAL ANY)
+    execute_process(COMMAND dpkg-deb -x ${deb} ${work}/root RESULT_VARIABLE failed ERROR_VARIABLE errors)
+    if(failed)
+      set(${problem_variable} "cannot unpack ${deb}: ${errors}" PARENT_SCOPE)
+      return()
+    endif()
   endforeach()
   # The development link points at the installed libumockdev0, and the .pc
   # file at the unpacked headers and link.
@@ -48,7 +56,4 @@ if(NOT unpacked_version STREQUAL version)
   file(WRITE ${work}/root/version "${version}")
   file(RENAME ${work}/root ${root})
   file(REMOVE_RECURSE ${work})
-endif()
-set(USBPROBE_TARGET_UMOCKDEV_BIN ${root}/usr/bin)
-set(USBPROBE_TARGET_UMOCKDEV_LIB ${root}/usr/lib/${multiarch})
-set(ENV{PKG_CONFIG_LIBDIR} "${USBPROBE_TARGET_UMOCKDEV_LIB}/pkgconfig:$ENV{PKG_CONFIG_LIBDIR}")
+endfunction()
