@@ -3,7 +3,9 @@
 # Takes a release as its users get it. With its zips unpacked beside it,
 # SHA256SUMS must check, and must list the exe of every zip. Then each zip,
 # unpacked into a fresh folder, must rebuild its exe bit for bit from its
-# source folder alone, without network, with the commands its NOTICE.txt gives.
+# source folder alone, without network, with the commands its NOTICE.txt gives;
+# and, following the notice's steps for a changed libusb, link a libusb with a
+# changed message instead.
 release=$(cd "$1" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -32,6 +34,19 @@ for zip in *.zip; do
         fail "the exe rebuilt from the source in $zip differs from the one it holds"
     else
         echo "$zip: rebuilt its exe bit for bit without network in $(($(date +%s) - started)) s"
+    fi
+
+    steps=$(tr -d '\r' <"$name/NOTICE.txt" | sed -n 's/^  \(dpkg-source .*\|sha256sum .*\)$/\1/p')
+    libusb_dir=$work/$name/$name/source/libusb
+    if ! (cd "$libusb_dir" && sh -ec "$(echo "$steps" | sed -n 1p)" &&
+        sed -i 's/WinUSB DLL available (/WinUSB DLL available, relinked (/' libusb/libusb/os/windows_winusb.c &&
+        sh -ec "$(echo "$steps" | sed 1d)" && cd "$source_dir" && unshare -n sh -ec "$commands") >"$work/$name.log" 2>&1; then
+        tail -n 30 "$work/$name.log"
+        fail "the steps in $name/NOTICE.txt do not link a changed libusb"
+    elif ! grep -q 'WinUSB DLL available, relinked' "$source_dir/build/$preset/usbprobe.exe"; then
+        fail "after the steps in $name/NOTICE.txt, the exe does not hold the changed libusb"
+    else
+        echo "$zip: linked a changed libusb with the steps its notice gives"
     fi
 done
 exit "$failed"
