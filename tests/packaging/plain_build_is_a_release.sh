@@ -14,7 +14,7 @@ cmake -S "$top" -B "$work/build" >"$work/log" 2>&1 && cmake --build "$work/build
 grep -qx 'CMAKE_BUILD_TYPE:STRING=Release' "$work/build/CMakeCache.txt" || fail "the plain build is not a Release build"
 grep -q -- '-O3' "$work/build/CMakeFiles/usbprobe.dir/flags.make" || fail "the plain build does not optimise"
 
-DESTDIR=$work/root cmake --install "$work/build" --prefix /usr/local >/dev/null
+DESTDIR=$work/root cmake --install "$work/build" >/dev/null
 installed=$(cd "$work/root" && find . -type f | sort)
 expected='./usr/local/bin/usbprobe
 ./usr/local/share/doc/usbprobe/changelog.gz
