@@ -1,8 +1,7 @@
 # Installs usbprobe's source as source/<USBPROBE_SOURCE_NAME>: in a git
 # checkout exactly the files git tracks, as the working tree holds them; in a
 # tree without git (such as the source unpacked from a zip) every file but the
-# build folders. Modes are normalised (0644, or 0755 for executables) and so is
-# the order, so the result does not depend on the umask or the file system.
+# build folders. (cpack sets the modes of all it packs, whatever the umask.)
 set(destination "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/source")
 set(list_file "${USBPROBE_BINARY_DIR}/source-files.txt")
 file(REMOVE_RECURSE "${destination}/${USBPROBE_SOURCE_NAME}")
@@ -16,8 +15,7 @@ if(not_git OR NOT EXISTS "${USBPROBE_SOURCE_DIR}/.git")
 endif()
 execute_process(
   COMMAND tar -c -f - -C "${USBPROBE_SOURCE_DIR}" --verbatim-files-from -T "${list_file}"
-          --sort=name --owner=0 --group=0 --numeric-owner --mode=u+rw,go-w,a+rX
-  COMMAND sh -c "umask 022 && mkdir -p \"$1\" && tar -x -p -f - -C \"$1\"" - "${destination}/${USBPROBE_SOURCE_NAME}"
+  COMMAND sh -c "mkdir -p \"$1\" && tar -x -f - -C \"$1\"" - "${destination}/${USBPROBE_SOURCE_NAME}"
   RESULT_VARIABLE failed)
 file(REMOVE "${list_file}")
 if(failed)
