@@ -1,11 +1,13 @@
 # What the packages hold, and the packages: a .deb on Linux (the tool, its man
-# page, copyright and changelog), a .zip on Windows (the exe, its usage text,
-# the licences, the notice for the libusb linked into it and the source of
-# both; the exe is the one the build linked, already stripped). Both come out
-# bit-identical wherever, whenever and under whatever umask they are built
+# page, README, and Debian's copyright and changelog), a .zip on Windows (the
+# exe, its usage text, the licences and notices of everything linked into it,
+# a record of the toolchain that built it, and the source of usbprobe and
+# libusb; the exe is the one the build linked, already stripped). Both come
+# out bit-identical wherever, whenever and under whatever umask they are built
 # from the same commit: every time stamp is the commit's (SOURCE_DATE_EPOCH),
 # the modes are set before packing and strip-nondeterminism normalises the
-# archives after.
+# archives after. `cmake --install` on Linux installs no Debian format: the
+# tool, the man page, README.md and LICENSE.
 set(CPACK_PACKAGE_NAME usbprobe)
 set(CPACK_PACKAGE_VENDOR "usbprobe developers")
 set(USBPROBE_MAINTAINER "usbprobe developers <usbprobe@maintainers.invalid>" CACHE STRING
@@ -38,16 +40,54 @@ set(CPACK_USBPROBE_SOURCE_DATE_EPOCH "${source_date_epoch}")
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/PackageTimes.cmake)
 
 if(WIN32)
-  set(USBPROBE_RELEASE_PRESET release-windows-x86)
+  set(USBPROBE_PRESET windows-x86)
+  set(CPACK_SYSTEM_NAME win32)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-    set(USBPROBE_RELEASE_PRESET release-windows-x64)
+    set(USBPROBE_PRESET windows-x64)
+    set(CPACK_SYSTEM_NAME win64)
   endif()
+  # The Debian packages, with their versions, of the compiler, binutils and
+  # the mingw-w64 runtime that build the exe, for the notice: a bit-exact
+  # rebuild needs them.
+  set(toolchain_files ${CMAKE_CXX_COMPILER})
+  foreach(query -print-prog-name=cc1plus -print-prog-name=ld -print-libgcc-file-name
+                -print-file-name=libstdc++.a -print-file-name=libmingwex.a)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} ${query} OUTPUT_VARIABLE file
+                    OUTPUT_STRIP_TRAILING_WHITESPACE)
+    list(APPEND toolchain_files ${file})
+  endforeach()
+  set(toolchain_packages "")
+  set(USBPROBE_TOOLCHAIN "")
+  foreach(file ${toolchain_files})
+    get_filename_component(file "${file}" REALPATH)
+    execute_process(COMMAND dpkg-query -S "${file}" OUTPUT_VARIABLE owner
+                    RESULT_VARIABLE unowned ERROR_QUIET)
+    if(unowned)
+      string(APPEND USBPROBE_TOOLCHAIN "  ${file} (from no Debian package)\r\n")
+    else()
+      string(REGEX REPLACE "[:,].*" "" owner "${owner}")
+      list(APPEND toolchain_packages ${owner})
+    endif()
+  endforeach()
+  if(toolchain_packages)
+    list(REMOVE_DUPLICATES toolchain_packages)
+    list(SORT toolchain_packages)
+    execute_process(COMMAND dpkg-query -W "-f=  \${Package} \${Version}\n" ${toolchain_packages}
+                    OUTPUT_VARIABLE versions)
+    # configure_file gives Windows' line ends to the notice's own lines only.
+    string(REPLACE "\n" "\r\n" versions "${versions}")
+    string(PREPEND USBPROBE_TOOLCHAIN "${versions}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS /var/lib/dpkg/status)
+  endif()
+  string(REGEX REPLACE "\r\n$" "" USBPROBE_TOOLCHAIN "${USBPROBE_TOOLCHAIN}")
   install(TARGETS usbprobe RUNTIME DESTINATION .)
   configure_file(doc/usbprobe-windows.txt README.txt @ONLY NEWLINE_STYLE CRLF)
   configure_file(doc/libusb-notice.txt NOTICE.txt @ONLY NEWLINE_STYLE CRLF)
   configure_file(LICENSE LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
+  configure_file(doc/mingw-w64-notice.txt mingw-w64-COPYING.txt @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt ${CMAKE_CURRENT_BINARY_DIR}/NOTICE.txt
-                ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt DESTINATION .)
+                ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt ${CMAKE_CURRENT_BINARY_DIR}/mingw-w64-COPYING.txt
+          DESTINATION .)
   # libusb's licence and source package, the copies the library was built from.
   install(FILES ${windows_libusb}/COPYING DESTINATION . RENAME libusb-COPYING.txt)
   install(DIRECTORY ${windows_libusb}/source/ DESTINATION source/libusb)
@@ -56,10 +96,6 @@ if(WIN32)
                 set(USBPROBE_SOURCE_NAME usbprobe-${PROJECT_VERSION})")
   install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/InstallSource.cmake)
   set(CPACK_GENERATOR ZIP)
-  set(CPACK_SYSTEM_NAME win32)
-  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-    set(CPACK_SYSTEM_NAME win64)
-  endif()
 else()
   include(GNUInstallDirs)
   install(TARGETS usbprobe RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -74,8 +110,14 @@ else()
     endif()
   endforeach()
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/usbprobe.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT licence)
+  # Debian's own formats, for the .deb alone: its copyright file holds the
+  # licence there.
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz doc/debian/copyright
-          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/usbprobe)
+          DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT debian EXCLUDE_FROM_ALL)
+  set(CPACK_INSTALL_CMAKE_PROJECTS
+      "${PROJECT_BINARY_DIR};usbprobe;Unspecified;/;${PROJECT_BINARY_DIR};usbprobe;debian;/")
   set(CPACK_GENERATOR DEB)
   set(CPACK_STRIP_FILES ON)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -1,12 +1,14 @@
 #!/bin/sh
 # Usage: packages_hold_what_they_should.sh PACKAGE...   (.deb and .zip files)
-# Each .deb (one per architecture) installs the tool, its man page, copyright
-# and changelog, depends on libusb's runtime and passes lintian without error
+# Each .deb (one per architecture) installs the tool, its man page, README,
+# copyright and changelog, depends on libusb's runtime and passes lintian without error
 # or warning (lintian also fails a tool built for another architecture than
 # the package names); its binary passes hardening-check, and lintian names no
 # missing hardening; the man page renders without warnings. Each .zip holds
 # its exe, its text, the MIT licence, the notice and licence of the libusb
-# linked into it, libusb's source package as its .dsc lists it, and the tool's
+# linked into it, the terms of the compiler's runtime, a record of the
+# toolchain that built it (the Debian packages of this machine, at their
+# versions), libusb's source package as its .dsc lists it, and the tool's
 # own source: exactly the files git tracks, nothing more and nothing less.
 top=$(cd "$(dirname "$0")/../.." && pwd)
 failed=0
@@ -17,7 +19,7 @@ trap 'rm -rf "$work"' EXIT
 check_deb() {
     deb=$1
     contents=$(dpkg-deb -c "$deb") || fail "cannot read $deb"
-    for path in ./usr/bin/usbprobe ./usr/share/man/man1/usbprobe.1.gz \
+    for path in ./usr/bin/usbprobe ./usr/share/man/man1/usbprobe.1.gz ./usr/share/doc/usbprobe/README.md \
         ./usr/share/doc/usbprobe/copyright ./usr/share/doc/usbprobe/changelog.gz; do
         echo "$contents" | grep -q " $path\$" || fail "$deb lacks $path"
     done
@@ -44,12 +46,22 @@ check_zip() {
     zip=$1
     rm -rf "$work/zip" && unzip -q "$zip" -d "$work/zip" || fail "cannot unpack $zip"
     cd "$work/zip"/* || { fail "$zip holds no folder"; return; }
-    for name in usbprobe.exe README.txt LICENSE.txt NOTICE.txt libusb-COPYING.txt source/usbprobe-*/CMakeLists.txt; do
+    for name in usbprobe.exe README.txt LICENSE.txt NOTICE.txt libusb-COPYING.txt mingw-w64-COPYING.txt \
+        source/usbprobe-*/CMakeLists.txt; do
         [ -f "$name" ] || fail "$zip lacks $name"
     done
     grep -q '^MIT License' LICENSE.txt && grep -q 'Copyright (c) 2026 the usbprobe developers' LICENSE.txt ||
         fail "LICENSE.txt is not the project's MIT licence"
     grep -q 'GNU LESSER GENERAL PUBLIC LICENSE' libusb-COPYING.txt || fail "libusb-COPYING.txt is not the LGPL"
+    case $zip in *-win32.zip) triplet=i686 ;; *) triplet=x86-64 ;; esac
+    tr -d '\r' <NOTICE.txt | sed -n '/^versions, which built it:$/,/^Other versions/s/^  \([^ ]*\) \([^ ]*\)$/\1 \2/p' >"$work/toolchain"
+    for package in binutils-mingw-w64-$triplet g++-mingw-w64-$triplet-posix mingw-w64-$triplet-dev; do
+        grep -q "^$package " "$work/toolchain" || fail "NOTICE.txt does not record the version of $package"
+    done
+    while read -r package version; do
+        [ "$(dpkg-query -W -f='${Version}' "$package" 2>/dev/null)" = "$version" ] ||
+            fail "NOTICE.txt records $package $version, this machine has ${package}: $(dpkg-query -W -f='${Version}' "$package" 2>&1)"
+    done <"$work/toolchain"
     dsc=$(ls source/libusb/*.dsc) || fail "$zip lacks libusb's source package"
     grep -q "libusb 1\.0\.[0-9]*," NOTICE.txt && grep -q "$(basename "$dsc")" NOTICE.txt ||
         fail "NOTICE.txt does not name libusb's version and source package"

@@ -2,7 +2,7 @@
 # Usage: plain_build_is_a_release.sh
 # The README's plain build, with no option given, is an optimised release
 # build, and `cmake --install` puts exactly the files the README lists under
-# the prefix.
+# the prefix: none in a format of Debian's own.
 top=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -17,8 +17,8 @@ grep -q -- '-O3' "$work/build/CMakeFiles/usbprobe.dir/flags.make" || fail "the p
 DESTDIR=$work/root cmake --install "$work/build" >/dev/null
 installed=$(cd "$work/root" && find . -type f | sort)
 expected='./usr/local/bin/usbprobe
-./usr/local/share/doc/usbprobe/changelog.gz
-./usr/local/share/doc/usbprobe/copyright
+./usr/local/share/doc/usbprobe/LICENSE
+./usr/local/share/doc/usbprobe/README.md
 ./usr/local/share/man/man1/usbprobe.1.gz'
 [ "$installed" = "$expected" ] || fail "cmake --install installs:
 $installed

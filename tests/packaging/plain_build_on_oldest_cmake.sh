@@ -4,7 +4,8 @@
 # oldest CMake that CMakeLists.txt's cmake_minimum_required names. It sets up
 # Debian 11, whose CMake is 3.18, in a chroot (debootstrap, from the archive
 # that serves this machine's own release), builds the last commit there as a
-# user would, and runs the tool, which finds no USB there. It fails as well
+# user would, runs the tool, which finds no USB there, and installs it, with
+# no format of Debian's own among what it installs. It fails as well
 # when CMakeLists.txt names a version other than the one it proves.
 # Needs root (debootstrap, chroot) and about 120 MB of downloads.
 [ "$(id -u)" -eq 0 ] || exec sudo sh "$0" "$@"
@@ -41,12 +42,22 @@ fi
 git -C "$top" archive --prefix=usbprobe/ HEAD | tar -x -C "$root" || { echo "cannot unpack the last commit"; exit 1; }
 printf '\nTaste druecken fuer Pruefung ob 1A86:7523 offen ist.\n\nHANDLE_WERT: 0 ... geschlossen' >"$work/expected"
 chroot "$root" /usr/bin/env -i PATH=/usr/bin:/bin HOME=/root sh -c \
-    'cd /usbprobe && cmake -S . -B build && cmake --build build && ./build/usbprobe </dev/null >/output' \
+    'cd /usbprobe && cmake -S . -B build && cmake --build build && ./build/usbprobe </dev/null >/output &&
+     cmake --install build --prefix /installed && cd /installed && find . -type f | sort >/installed-files' \
     >"$work/log" 2>&1 ||
-    { cat "$work/log"; echo "the plain build or its run fails with CMake $proven on Debian $release"; exit 1; }
+    { cat "$work/log"; echo "the plain build, its run or its install fails with CMake $proven on Debian $release"; exit 1; }
 if ! cmp -s "$work/expected" "$root/output"; then
     echo "built with CMake $proven on Debian $release, the tool printed:"
     od -c "$root/output"
+    exit 1
+fi
+expected='./bin/usbprobe
+./share/doc/usbprobe/LICENSE
+./share/doc/usbprobe/README.md
+./share/man/man1/usbprobe.1.gz'
+if [ "$(cat "$root/installed-files")" != "$expected" ]; then
+    echo "built with CMake $proven on Debian $release, cmake --install installs:"
+    cat "$root/installed-files"
     exit 1
 fi
 echo "the plain build of the last commit works with CMake $proven (Debian $release), the minimum CMakeLists.txt names"

@@ -1,13 +1,17 @@
 #!/bin/sh
-# Usage: release_is_reproducible.sh
+# Usage: release_is_reproducible.sh [TESTED_RELEASE_DIR]
 # Builds the release of the last commit twice with reprotest, the second time
 # in another build environment: another build path, user and group, home,
 # umask (077), locale, time zone, environment variables, and a clock more than
 # a year ahead. The two builds must give the same bytes; where they differ,
 # reprotest shows how with diffoscope. Both builds take libusb's source from
-# one verified copy, so neither needs the network.
+# one verified copy, so neither needs the network, and neither builds the
+# tests. TESTED_RELEASE_DIR, a release scripts/release made of this tree,
+# whose trees ran the tests, must have come out the same too (unless the tree
+# has uncommitted changes, which that release holds and these builds do not).
 set -u
 top=$(cd "$(dirname "$0")/../.." && pwd)
+tested=${1:+$(cd "$1" && pwd)}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 chmod 755 "$work"
@@ -29,14 +33,24 @@ PATH=$work/bin:$PATH reprotest --verbose --variations=-all,+environment,+build_p
     --vary=environment.variables+=USBPROBE_BUILD_UMASK=077 \
     --vary=user_group.available+=usbprobe-build:usbprobe-build \
     --vary=time.faketimes=+400days --vary=locales.locale=fr_CH.UTF-8 \
-    "umask \${USBPROBE_BUILD_UMASK:-022} && sh scripts/release -DUSBPROBE_LIBUSB_SOURCE_DIR=$work/libusb" \
+    "umask \${USBPROBE_BUILD_UMASK:-022} && sh scripts/release -DBUILD_TESTING=OFF -DUSBPROBE_LIBUSB_SOURCE_DIR=$work/libusb" \
     'build/release/*' -- null \
     >"$work/log" 2>&1
 status=$?
 grep -E '^INFO:reprotest(\.build)?:(build "experiment|[A-Z_]+ variation)' "$work/log"
 if [ "$status" -eq 0 ]; then
     echo "the release came out the same in a varied build environment:"
-    grep -E '^[0-9a-f]{64}  \./build/release/' "$work/log"
+    grep -E '^[0-9a-f]{64}  \./build/release/' "$work/log" | sed 's|  \./build/release/|  |' | sort -u >"$work/sums"
+    cat "$work/sums"
+    if [ -n "$tested" ] && [ -z "$(git -C "$top" status --porcelain --untracked-files=no)" ]; then
+        if grep -qx "$(sha256sum <"$tested/SHA256SUMS" | cut -d' ' -f1)  SHA256SUMS" "$work/sums"; then
+            echo "and so did the tested release in $tested"
+        else
+            echo "the tested release in $tested differs from these builds; its SHA256SUMS:"
+            cat "$tested/SHA256SUMS"
+            status=1
+        fi
+    fi
 else
     tail -n 80 "$work/log"
     echo "the release differs between build environments (reprotest status $status)"

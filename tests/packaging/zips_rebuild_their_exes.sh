@@ -3,9 +3,12 @@
 # Takes a release as its users get it. With its zips unpacked beside it,
 # SHA256SUMS must check, and must list the exe of every zip. Then each zip,
 # unpacked into a fresh folder, must rebuild its exe bit for bit from its
-# source folder alone, without network, with the commands its NOTICE.txt gives;
-# and, following the notice's steps for a changed libusb, link a libusb with a
-# changed message instead.
+# source folder alone, without network, with the commands its NOTICE.txt gives.
+# That tree, which has no git, must then run the Windows tests (which make
+# wine prefixes, whose drive Z: links to /) and package itself again within
+# minutes, with a link loop in its build folder too, into a zip whose source
+# is the one it came from. Last, following the notice's steps for a changed
+# libusb, it must link a libusb with a changed message instead.
 release=$(cd "$1" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -34,6 +37,21 @@ for zip in *.zip; do
         fail "the exe rebuilt from the source in $zip differs from the one it holds"
     else
         echo "$zip: rebuilt its exe bit for bit without network in $(($(date +%s) - started)) s"
+    fi
+
+    started=$(date +%s)
+    tested_zip=$source_dir/build/$preset/$zip
+    if ! (cd "$source_dir" && ln -s .. "build/$preset/loop" &&
+        cmake --preset "$preset" -DBUILD_TESTING=ON -DUSBPROBE_LIBUSB_SOURCE_DIR="$PWD/../libusb" &&
+        cmake --build --preset "$preset" && ctest --preset "$preset" &&
+        timeout 300 cpack --preset "$preset") >"$work/$name.log" 2>&1; then
+        tail -n 30 "$work/$name.log"
+        fail "the source in $zip does not test and package itself without git"
+    elif ! unzip -q "$release/$zip" -d "$work/$name-original" || ! unzip -q "$tested_zip" -d "$work/$name-again" ||
+        ! diff -r "$work/$name-original/$name/source" "$work/$name-again/$name/source"; then
+        fail "the zip that the source in $zip packs ships other source than $zip"
+    else
+        echo "$zip: its source, without git, ran its $(grep -o 'out of [0-9]*' "$work/$name.log" | tail -n 1 | cut -d' ' -f3) tests and packaged the same source again in $(($(date +%s) - started)) s"
     fi
 
     steps=$(tr -d '\r' <"$name/NOTICE.txt" | sed -n 's/^  \(dpkg-source .*\|sha256sum .*\)$/\1/p')

@@ -1,17 +1,27 @@
 #!/bin/sh
-# Usage: with_wine.sh WINE PREFIX WINEARCH WINDOWS COMMAND [ARGUMENT...]
+# Usage: with_wine.sh WINE PREFIX WINEARCH WINDOWS SERVICES COMMAND [ARGUMENT...]
 # Runs COMMAND with USBPROBE_WINE naming the wine loader that starts our exes,
 # in a wine prefix of the kind WINEARCH (win64 or win32), made on first use.
 # WINDOWS is the Windows version the prefix reports, as wine names it (winxp),
 # or "default" for wine's own.
+# SERVICES says who starts wine's own processes (services.exe, the device
+# drivers, explorer...), which inherit the standard streams of the process
+# that starts them and write into them until the wineserver ends:
+#   first  the first wine process of COMMAND, inside whatever it runs in (a
+#          simulated bus, say); its error stream holds their messages too.
+#   apart  this script, before COMMAND, with their streams into a log of its
+#          own, and the wineserver kept up until COMMAND ends: then an exe's
+#          error stream holds only what that exe writes, and wine's own
+#          processes start and stop once, not for every exe. What they
+#          reported is shown, and does not make the test fail.
 # A 32-bit loader needs a machine that executes 32-bit x86 code; where this one
 # cannot, the test is skipped (exit status 77) and says why.
 # Every test has a wineserver of its own, started by its first wine process and
 # waited for at the end: one started inside umockdev-run gives wine's USB
 # driver that simulated bus, and must not serve the next test.
-wine=$1 windows=$4
+wine=$1 windows=$4 services=$5
 export USBPROBE_WINE="$1" WINEPREFIX="$2" WINEARCH="$3" WINEDEBUG=-all
-shift 4
+shift 5
 wineserver=${wine%/*}/wineserver
 
 if [ ! -x "$wine" ]; then
@@ -34,7 +44,20 @@ if [ "$windows" != default ] && ! grep -qx "\"Version\"=\"$windows\"" "$WINEPREF
         { echo "cannot make the wine prefix $WINEPREFIX report $windows"; exit 1; }
 fi
 "$wineserver" -w
+if [ "$services" = apart ]; then
+    log=$(mktemp)
+    trap 'rm -f "$log"' EXIT
+    # Kept up 30 s after the last exe ends, or until killed below.
+    "$wineserver" -p30
+    "$wine" wineboot >"$log" 2>&1 </dev/null
+fi
 "$@"
 status=$?
-"$wineserver" -w
+if [ "$services" = apart ]; then
+    "$wineserver" -k
+    "$wineserver" -w
+    [ -s "$log" ] && { echo "wine's own processes wrote, apart from the exes:"; cat "$log"; }
+else
+    "$wineserver" -w
+fi
 exit "$status"
