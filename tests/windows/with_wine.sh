@@ -47,9 +47,10 @@ fi
 if [ "$services" = apart ]; then
     log=$(mktemp)
     trap 'rm -f "$log"' EXIT
-    # Kept up 30 s after the last exe ends, or until killed below.
+    # Up 30 s after the last exe ends, or until killed below; its first
+    # process starts the services, as the first exe would.
     "$wineserver" -p30
-    "$wine" wineboot >"$log" 2>&1 </dev/null
+    "$wine" cmd /c exit >"$log" 2>&1 </dev/null
 fi
 "$@"
 status=$?
