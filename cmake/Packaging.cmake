@@ -28,11 +28,16 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
   set(source_date_epoch $ENV{SOURCE_DATE_EPOCH})
 else()
-  execute_process(COMMAND git -C "${PROJECT_SOURCE_DIR}" log -1 --format=%ct
-                  OUTPUT_VARIABLE source_date_epoch OUTPUT_STRIP_TRAILING_WHITESPACE
-                  RESULT_VARIABLE git_failed ERROR_QUIET)
+  # Only this tree's own commit: a source unpacked inside another checkout
+  # must not take that checkout's time.
+  set(git_failed 1)
+  if(EXISTS "${PROJECT_SOURCE_DIR}/.git")
+    execute_process(COMMAND git -C "${PROJECT_SOURCE_DIR}" log -1 --format=%ct
+                    OUTPUT_VARIABLE source_date_epoch OUTPUT_STRIP_TRAILING_WHITESPACE
+                    RESULT_VARIABLE git_failed ERROR_QUIET)
+  endif()
   if(git_failed)
-    message(STATUS "Not a git checkout and no SOURCE_DATE_EPOCH: packages made here will carry the time they are made")
+    message(STATUS "No commit time from git (not a git checkout, or no git) and no SOURCE_DATE_EPOCH: packages made here will carry the time they are made")
     set(source_date_epoch "")
   endif()
 endif()
@@ -89,7 +94,11 @@ if(WIN32)
                 ${CMAKE_CURRENT_BINARY_DIR}/LICENSE.txt ${CMAKE_CURRENT_BINARY_DIR}/mingw-w64-COPYING.txt
           DESTINATION .)
   # libusb's licence and source package, the copies the library was built from.
-  install(FILES ${windows_libusb}/COPYING DESTINATION . RENAME libusb-COPYING.txt)
+  # with Windows' line ends, as the other texts
+  file(READ ${windows_libusb}/COPYING licence)
+  string(REGEX REPLACE "\r?\n" "\r\n" licence "${licence}")
+  file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/libusb-COPYING.txt "${licence}")
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/libusb-COPYING.txt DESTINATION .)
   install(DIRECTORY ${windows_libusb}/source/ DESTINATION source/libusb)
   install(CODE "set(USBPROBE_SOURCE_DIR \"${PROJECT_SOURCE_DIR}\")
                 set(USBPROBE_BINARY_DIR \"${PROJECT_BINARY_DIR}\")

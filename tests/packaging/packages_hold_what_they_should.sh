@@ -5,7 +5,7 @@
 # or warning (lintian also fails a tool built for another architecture than
 # the package names); its binary passes hardening-check, and lintian names no
 # missing hardening; the man page renders without warnings. Each .zip holds
-# its exe, its text, the MIT licence, the notice and licence of the libusb
+# its exe, its texts (with Windows' line ends), the MIT licence, the notice and licence of the libusb
 # linked into it, the terms of the compiler's runtime, a record of the
 # toolchain that built it (the Debian packages of this machine, at their
 # versions), libusb's source package as its .dsc lists it, and the tool's
@@ -49,6 +49,9 @@ check_zip() {
     for name in usbprobe.exe README.txt LICENSE.txt NOTICE.txt libusb-COPYING.txt mingw-w64-COPYING.txt \
         source/usbprobe-*/CMakeLists.txt; do
         [ -f "$name" ] || fail "$zip lacks $name"
+    done
+    for text in *.txt; do
+        [ "$(grep -c "$(printf '\r')\$" "$text")" = "$(wc -l <"$text")" ] || fail "$zip's $text has lines without Windows' line end"
     done
     grep -q '^MIT License' LICENSE.txt && grep -q 'Copyright (c) 2026 the usbprobe developers' LICENSE.txt ||
         fail "LICENSE.txt is not the project's MIT licence"
