@@ -120,6 +120,8 @@ else()
   endforeach()
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/usbprobe.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  # An example, not an active rule: installing it is the administrator's choice.
+  install(FILES doc/60-usbprobe.rules DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
   install(FILES LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT licence)
   # Debian's own formats, for the .deb alone: its copyright file holds the
   # licence there.

@@ -1,0 +1,180 @@
+#!/bin/busybox sh
+# The first process of the guest: Debian's kernel, busybox, Debian's udev with
+# its rules, Debian's libraries and the tool as its .deb installs it. The USB
+# devices are gadgets on dummy_hcd's two buses: the bridge 1A86:7523 is a
+# FunctionFS function that answers the kernel's USB serial driver, the other a
+# loopback function with another identity. Each row of the table at the end is
+# one run of the tool; each prints "ok NAME" or "not ok NAME: WHY", and the
+# machine powers off after the last.
+/bin/busybox mkdir -p /proc /sys /dev /run /tmp /sbin /usr/sbin /usr/bin
+/bin/busybox --install -s
+export PATH=/usr/sbin:/usr/bin:/sbin:/bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+mount -t tmpfs tmpfs /run
+say() { echo "usbprobe-guest: $*"; }
+say "kernel $(uname -r) $(uname -m), up after $(cut -d' ' -f1 /proc/uptime) s"
+
+# Debian's users and groups, and one ordinary user, before udev reads its rules.
+cp /usr/share/base-passwd/passwd.master /etc/passwd
+cp /usr/share/base-passwd/group.master /etc/group
+echo "tester:x:1000:1000::/tmp:/bin/sh" >>/etc/passwd
+echo "tester:x:1000:" >>/etc/group
+/lib/systemd/systemd-udevd --daemon 2>/dev/null
+udevadm trigger --action=add --type=subsystems
+udevadm trigger --action=add --type=devices
+udevadm settle
+
+# --- the devices -------------------------------------------------------------
+
+gadgets=/sys/kernel/config/usb_gadget
+# gadget NAME VENDOR PRODUCT FUNCTION: a gadget with one configuration.
+gadget() {
+    mkdir $gadgets/$1 $gadgets/$1/functions/$4 $gadgets/$1/configs/c.1 &&
+        echo "$2" >$gadgets/$1/idVendor && echo "$3" >$gadgets/$1/idProduct &&
+        ln -s $gadgets/$1/functions/$4 $gadgets/$1/configs/c.1/
+}
+# wait_until CONDITION...: up to 30 s.
+wait_until() {
+    tries=300
+    until "$@"; do
+        tries=$((tries - 1))
+        [ $tries -gt 0 ] || return 1
+        sleep 0.1
+    done
+}
+bridge_path() {
+    for device in /sys/bus/usb/devices/*; do
+        [ "$(cat "$device/idVendor" 2>/dev/null):$(cat "$device/idProduct" 2>/dev/null)" = 1a86:7523 ] &&
+            echo "$device" && return
+    done
+}
+bridge_is_gone() { [ -z "$(bridge_path)" ]; }
+port_is_there() { [ -c /dev/ttyUSB0 ] && [ -e "$(bridge_path):1.0/ttyUSB0" ]; }
+plug_in() {
+    modprobe dummy_hcd num=2 && modprobe libcomposite && modprobe usb_f_fs && modprobe usb_f_ss_lb &&
+        mount -t configfs configfs /sys/kernel/config &&
+        gadget bridge 0x1a86 0x7523 ffs.bridge && echo 0x0264 >$gadgets/bridge/bcdDevice &&
+        mkdir /run/ffs-bridge && mount -t functionfs bridge /run/ffs-bridge &&
+        { bridge_function /run/ffs-bridge & } && wait_until [ -e /run/ffs-bridge/ep1 ] &&
+        echo dummy_udc.0 >$gadgets/bridge/UDC &&
+        gadget other 0x1d6b 0x0104 Loopback.1 && echo dummy_udc.1 >$gadgets/other/UDC &&
+        wait_until port_is_there && udevadm settle || { why="no serial port for the bridge"; return 1; }
+}
+unplug() {
+    echo >$gadgets/bridge/UDC && wait_until bridge_is_gone || { why="the bridge stayed"; return 1; }
+}
+
+# --- the users ---------------------------------------------------------------
+
+join() { sed -i "/^$1:/s/\$/,tester/; /^$1:/s/:,/:/" /etc/group; }
+join_dialout() { join dialout; }
+# The example rule as the .deb ships it, installed as its comment says.
+install_example_rule() {
+    mkdir -p /etc/udev/rules.d && cp /usr/share/doc/usbprobe/examples/60-usbprobe.rules /etc/udev/rules.d/ &&
+        udevadm control --reload && udevadm trigger && udevadm settle && join plugdev ||
+        { why="the example rule did not install"; return 1; }
+}
+
+# --- the checks --------------------------------------------------------------
+
+port_is_bound() { port_is_there || { why="the serial driver let go of the bridge"; return 1; }; }
+port_works() {
+    port_is_bound && stty -F /dev/ttyUSB0 115200 && stty -F /dev/ttyUSB0 | grep -q 'speed 115200 baud' ||
+        { why="the serial port cannot be set up"; return 1; }
+}
+tester_opens_port() {
+    su -s /bin/sh tester -c 'stty -F /dev/ttyUSB0 9600' || { why="tester cannot open the serial port: $(ls -l /dev/ttyUSB0)"; return 1; }
+}
+listed_in_sysfs() {
+    for device in /sys/bus/usb/devices/*; do
+        [ -f "$device/idVendor" ] || continue
+        echo "Vendor:Device = $(tr a-f A-F <"$device/idVendor"):$(tr a-f A-F <"$device/idProduct")"
+    done | sort
+}
+prompt='\nTaste druecken fuer Pruefung ob 1A86:7523 offen ist.\n\n'
+# printed_as_expected REPORT: the list is what sysfs listed before the run, in
+# any order, and then come the prompt and the report, byte for byte.
+printed_as_expected() {
+    lines=$(wc -l </tmp/listed-before)
+    head -n "$lines" /tmp/out | sort >/tmp/listed
+    cmp -s /tmp/listed /tmp/listed-before ||
+        { why="listed $(tr '\n' ' ' </tmp/listed)instead of $(tr '\n' ' ' </tmp/listed-before)"; return 1; }
+    tail -n +$((lines + 1)) /tmp/out >/tmp/rest
+    case $1 in
+    open) printf "${prompt}Offen ... HANDLE_WERT: %s" \
+        "$(sed -n 's/^Offen \.\.\. HANDLE_WERT: \(-\{0,1\}[1-9][0-9]*\)$/\1/p' /tmp/rest)" ;;
+    closed) printf "${prompt}HANDLE_WERT: 0 ... geschlossen" ;;
+    none) printf "$prompt" ;;
+    esac >/tmp/expected
+    cmp -s /tmp/rest /tmp/expected || { why="printed $(od -An -c /tmp/rest | tr -s ' \n' ' ')"; return 1; }
+}
+
+# While the tool runs in the foreground, this answers its prompt (or
+# interrupts it) after the check of the row; it ends with the check's verdict.
+drive() {
+    exec 3>/tmp/in
+    wait_until grep -q '^Taste' /tmp/out || { echo "no prompt" >/tmp/why; exit 1; }
+    why=
+    [ "$1" = - ] || $1 || { echo "$why" >/tmp/why; kill -INT "$(pidof usbprobe)"; exit 1; }
+    case $2 in
+    keys) echo >&3 && echo >&3 ;;
+    interrupt) kill -INT "$(pidof usbprobe)" ;;
+    esac
+}
+
+passed=0 failed=0
+# scenario NAME AS BEFORE WHILE_WAITING ENDING REPORT AFTER
+#   AS       root; tester (uid 1000, in the groups /etc/group gives it); or
+#            container: root in a mount namespace without /dev/bus/usb
+#   BEFORE, WHILE_WAITING, AFTER: a step or check of those above, or -
+#   ENDING   keys (Enter twice) or interrupt (SIGINT at the prompt)
+#   REPORT   open ("Offen ... HANDLE_WERT: <n>"), closed ("HANDLE_WERT: 0 ...
+#            geschlossen") or none (the tool ends at the prompt)
+scenario() {
+    name=$1 why=
+    if [ "$3" = - ] || $3; then
+        listed_in_sysfs >/tmp/listed-before
+        rm -f /tmp/in /tmp/out /tmp/err /tmp/why
+        mkfifo /tmp/in
+        drive "$4" "$5" &
+        case $2 in
+        root) usbprobe ;;
+        tester) su -s /bin/sh tester -c 'exec usbprobe' ;;
+        container) unshare -m sh -c 'mount -t tmpfs none /dev/bus/usb && exec usbprobe' ;;
+        esac </tmp/in >/tmp/out 2>/tmp/err
+        status=$?
+        wait $!
+        expected_status=0
+        [ "$5" = interrupt ] && expected_status=130
+        if [ -s /tmp/why ]; then
+            why="while it waited: $(cat /tmp/why)"
+        elif [ $status -ne $expected_status ]; then
+            why="exit status $status"
+        elif [ -s /tmp/err ]; then
+            why="wrote to stderr: $(head -c 300 /tmp/err)"
+        elif printed_as_expected "$6" && { [ "$7" = - ] || $7; }; then
+            passed=$((passed + 1))
+            say "ok $name"
+            return
+        fi
+    fi
+    failed=$((failed + 1))
+    say "not ok $name: $why"
+}
+
+started=$(cut -d' ' -f1 /proc/uptime)
+#        name                       as         before                while waiting  ending     report  after
+scenario no_usb_controller          root       -                     -              keys       closed  -
+scenario root_opens_port_stays      root       plug_in               port_is_bound  keys       open    port_works
+scenario tester_debian_rules        tester     -                     -              keys       closed  -
+scenario tester_in_dialout          tester     join_dialout          -              keys       closed  tester_opens_port
+scenario tester_with_example_rule   tester     install_example_rule  -              keys       open    port_works
+scenario interrupted_at_prompt      root       -                     -              interrupt  none    port_works
+scenario no_usb_node                container  -                     -              keys       closed  port_works
+scenario unplugged_during_wait      root       -                     unplug         keys       open    -
+
+[ $failed -eq 0 ] || dmesg | tail -n 40 | sed 's/^/usbprobe-guest: dmesg: /'
+say "done: $passed passed, $failed failed, in $(awk "BEGIN { print $(cut -d' ' -f1 /proc/uptime) - $started }") s"
+poweroff -f

@@ -1,0 +1,154 @@
+#!/bin/sh
+# Runs the tool, as this build's .deb ships it, on Debian 12's own kernel for
+# the build's architecture in qemu-system, through the scenarios of
+# guest_init.sh. The guest is Debian's packages of that architecture, only
+# unpacked: the archive's current kernel, busybox, udev and the libraries the
+# tool and udev link; its devices are gadgets on the kernel's dummy_hcd.
+# Usage: on_debian_kernel.sh ARCH BUILD_TREE BRIDGE_FUNCTION CACHE
+#   ARCH             the .deb's architecture: amd64, i386, arm64 or armhf
+#   BUILD_TREE       the build tree, whose CPack configuration makes the .deb
+#   BRIDGE_FUNCTION  the gadget program of guest_init.sh, built for ARCH
+#   CACHE            where the packages and the guest's base are kept between
+#                    runs; each run downloads again only what the archive has
+#                    changed since
+# Exits 77 (skipped), saying why, where the machine or the packages cannot be had.
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+arch=$1 tree=$2 bridge_function=$3 cache=$4/$1
+skip() {
+    echo "skipped: $*"
+    exit 77
+}
+fail() {
+    echo "$*" >&2
+    exit 1
+}
+
+case $arch in
+amd64) qemu=qemu-system-x86_64 kernel=linux-image-amd64 machine="-M pc" console=ttyS0 ;;
+i386) qemu=qemu-system-i386 kernel=linux-image-686 machine="-M pc" console=ttyS0 ;;
+arm64) qemu=qemu-system-aarch64 kernel=linux-image-arm64 machine="-M virt -cpu cortex-a57" console=ttyAMA0 ;;
+armhf) qemu=qemu-system-arm kernel=linux-image-armmp machine="-M virt,highmem=off -cpu cortex-a15" console=ttyAMA0 ;;
+*) skip "no virtual machine for the architecture $arch" ;;
+esac
+command -v $qemu >/dev/null ||
+    skip "no $qemu here (Debian: qemu-system-$(echo "$qemu" | sed 's/.*-//; s/x86_64\|i386/x86/; s/aarch64/arm/'))"
+for program in apt-cache apt-get dpkg-deb depmod cpio; do
+    command -v $program >/dev/null || skip "no $program here"
+done
+
+# What the guest is made of, at the versions the archive has now (one
+# apt-cache, since apt may keep no cache of its own between calls).
+packages="base-passwd busybox-static udev libudev1 libusb-1.0-0 libc6 libgcc-s1 libstdc++6
+          libkmod2 libacl1 libblkid1 libcap2 libselinux1 libpcre2-8-0 libzstd1 liblzma5 libssl3"
+wanted=$(apt-cache show --no-all-versions $(for package in $kernel $packages; do echo "$package:$arch"; done) 2>/dev/null |
+    awk -v arch="$arch" -v kernel="$kernel" '
+        /^Package: / { package = $2 }
+        /^Version: / { if (package != kernel) printf " %s:%s=%s", package, arch, $2 }
+        /^Depends: / && package == kernel { match($0, /linux-image-[^ ,]* \(= [^)]*\)/)
+            split(substr($0, RSTART, RLENGTH), image, /[ ()=]+/); printf " %s:%s=%s", image[1], arch, image[2] }')
+kernel=$(echo "$wanted" | sed -n 's/^ \(linux-image-[^:]*\):.*/\1/p')
+release=${kernel#linux-image-}
+[ -n "$kernel" ] && [ "$(echo "$wanted" | wc -w)" -eq "$(($(echo "$packages" | wc -w) + 1))" ] ||
+    skip "apt knows not all of $kernel $packages for $arch (add the architecture: dpkg --add-architecture $arch; apt-get update)"
+
+if [ "$(cat "$cache/made-of" 2>/dev/null)" != "$wanted" ]; then
+    echo "$arch: making the guest of$wanted"
+    rm -rf "$cache" "$cache.new"
+    mkdir -p "$cache.new/debs" "$cache.new/root"
+    (cd "$cache.new/debs" && apt-get -q -o APT::Sandbox::User=root download $wanted) >"$cache.new/download.log" 2>&1 ||
+        { tail -n 5 "$cache.new/download.log"; rm -rf "$cache.new"; skip "cannot download the packages for $arch"; }
+    root=$cache.new/root
+    for deb in "$cache.new"/debs/*.deb; do
+        dpkg-deb -x "$deb" "$root"
+    done
+    mv "$root/boot/vmlinuz-$release" "$cache.new/kernel"
+    if [ "$arch" = amd64 ]; then
+        # The kernel unpacked from its bzImage, as the kernel's extract-vmlinux
+        # does: qemu starts it at its PVH entry, seconds sooner under TCG.
+        at=$(LC_ALL=C grep -obUaP '\xfd7zXZ\x00' "$cache.new/kernel" | head -n 1 | cut -d: -f1)
+        tail -c +$((at + 1)) "$cache.new/kernel" | xz -dc --single-stream >"$cache.new/vmlinux" &&
+            mv "$cache.new/vmlinux" "$cache.new/kernel" || fail "cannot unpack the kernel from $kernel's bzImage"
+    fi
+    rm -rf "$root/boot" "$root/usr/share/doc" "$root/usr/share/man" "$root/usr/share/locale" \
+        "$root/usr/lib/$(ls "$root/usr/lib" | grep -- -linux-gnu | head -n 1)/gconv" "$root/lib/udev/hwdb.d"
+    # Of the kernel's modules, those the guest needs: the USB core, the
+    # gadget side, and what modules.alias gives for 1A86:7523 with what
+    # that needs. depmod then indexes them for busybox's modprobe and udev.
+    modules=$root/lib/modules/$release
+    depmod -b "$root" "$release"
+    driver=$(sed -n 's/^alias usb:v1A86p7523d\*[^ ]* //p' "$modules/modules.alias" | head -n 1)
+    [ -n "$driver" ] || fail "no module of $kernel has an alias for usb:v1A86p7523"
+    mv "$modules/kernel" "$cache.new/all-modules"
+    for module in dummy_hcd libcomposite usb_f_fs usb_f_ss_lb "$driver"; do
+        grep "/$module\.ko[^:]*:" "$modules/modules.dep" | tr -d : | tr ' ' '\n'
+    done | sort -u | while read -r file; do
+        mkdir -p "$(dirname "$modules/$file")"
+        mv "$cache.new/all-modules/${file#kernel/}" "$modules/$file"
+    done
+    rm -rf "$cache.new/all-modules"
+    depmod -b "$root" "$release"
+    (cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc --quiet) >"$cache.new/base.cpio"
+    rm -rf "$root" "$cache.new/debs"
+    echo "$wanted" >"$cache.new/made-of"
+    mv "$cache.new" "$cache"
+fi
+
+# This run's part of the guest: the .deb's files, the gadget program, the script.
+run=$(mktemp -d)
+trap 'rm -rf "$run"' EXIT
+"${CPACK_COMMAND:-cpack}" --config "$tree/CPackConfig.cmake" -B "$run/package" >"$run/cpack.log" 2>&1 ||
+    { cat "$run/cpack.log"; fail "cpack could not make the .deb"; }
+mkdir -p "$run/root/usr/bin"
+dpkg-deb -x "$run"/package/usbprobe_*_"$arch".deb "$run/root"
+cp "$bridge_function" "$run/root/usr/bin/bridge_function"
+install -m 0755 "$here/guest_init.sh" "$run/root/init"
+(cd "$run/root" && find . | LC_ALL=C sort | cpio -o -H newc --quiet) | cat "$cache/base.cpio" - >"$run/initrd"
+
+# KVM where it works: a guest that does not start within 30 s under it falls
+# back to TCG, and the checkout remembers that it does not work here.
+accelerator=tcg
+if [ "$(uname -m)-$arch" = x86_64-amd64 ] || [ "$(uname -m)-$arch" = x86_64-i386 ]; then
+    [ -w /dev/kvm ] && [ "$(cat "$cache/../kvm" 2>/dev/null)" != "does not work" ] && accelerator=kvm
+fi
+boot() {
+    cpu=
+    [ "$1" = kvm ] && cpu="-cpu host"
+    [ "$1" = tcg ] && [ "$arch" != arm64 ] && [ "$arch" != armhf ] && cpu="-cpu max"
+    : >"$run/console"
+    started=$(date +%s.%N)
+    # shellcheck disable=SC2086
+    timeout 600 $qemu $machine $cpu -accel "$1" -m 512 -nodefaults -no-reboot -display none \
+        -serial "file:$run/console" -kernel "$cache/kernel" -initrd "$run/initrd" \
+        -append "console=$console quiet panic=-1" >"$run/qemu.log" 2>&1 &
+    qemu_pid=$!
+    tries=300
+    until grep -q '^usbprobe-guest: kernel' "$run/console"; do
+        tries=$((tries - 1))
+        if [ $tries -eq 0 ] || ! kill -0 $qemu_pid 2>/dev/null; then
+            kill $qemu_pid 2>/dev/null || true
+            wait $qemu_pid || true
+            return 1
+        fi
+        sleep 0.1
+    done
+    booted=$(date +%s.%N)
+    wait $qemu_pid
+}
+if [ $accelerator = kvm ] && ! boot kvm; then
+    echo "$arch: KVM does not start the guest here ($(grep -m 1 -i error "$run/qemu.log" || echo no guest after 30 s)); TCG instead"
+    echo "does not work" >"$cache/../kvm"
+    accelerator=tcg
+fi
+if [ $accelerator = tcg ] && ! boot tcg; then
+    cat "$run/qemu.log" "$run/console"
+    fail "$arch: the guest did not start"
+fi
+ended=$(date +%s.%N)
+
+tr -d '\r' <"$run/console" | sed -n 's/^usbprobe-guest: //p'
+awk -v a="$started" -v b="$booted" -v c="$ended" -v what="$arch: $kernel in $qemu with $accelerator" \
+    'BEGIN { printf "%s: booted in %.1f s, %.1f s in all\n", what, b - a, c - a }'
+rows=$(grep -c '^scenario ' "$here/guest_init.sh")
+tr -d '\r' <"$run/console" | grep -qx "usbprobe-guest: done: $rows passed, 0 failed, in .* s" ||
+    { tr -d '\r' <"$run/console" | tail -n 60; fail "$arch: not every one of the $rows scenarios passed"; }
