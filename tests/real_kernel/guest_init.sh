@@ -108,7 +108,7 @@ printed_as_expected() {
     closed) printf "${prompt}HANDLE_WERT: 0 ... geschlossen" ;;
     none) printf "$prompt" ;;
     esac >/tmp/expected
-    cmp -s /tmp/rest /tmp/expected || { why="printed $(od -An -c /tmp/rest | tr -s ' \n' ' ')"; return 1; }
+    cmp -s /tmp/rest /tmp/expected || { why="printed $(od -An -c /tmp/rest | tr -s '\n' ' ')"; return 1; }
 }
 
 # While the tool runs in the foreground, this answers its prompt (or

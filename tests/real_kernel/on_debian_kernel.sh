@@ -23,6 +23,8 @@ fail() {
     echo "$*" >&2
     exit 1
 }
+new= run=
+trap 'rm -rf "$new" "$run"' EXIT
 
 case $arch in
 amd64) qemu=qemu-system-x86_64 kernel=linux-image-amd64 machine="-M pc" console=ttyS0 ;;
@@ -54,21 +56,24 @@ release=${kernel#linux-image-}
 
 if [ "$(cat "$cache/made-of" 2>/dev/null)" != "$wanted" ]; then
     echo "$arch: making the guest of$wanted"
-    rm -rf "$cache" "$cache.new"
-    mkdir -p "$cache.new/debs" "$cache.new/root"
-    (cd "$cache.new/debs" && apt-get -q -o APT::Sandbox::User=root download $wanted) >"$cache.new/download.log" 2>&1 ||
-        { tail -n 5 "$cache.new/download.log"; rm -rf "$cache.new"; skip "cannot download the packages for $arch"; }
-    root=$cache.new/root
-    for deb in "$cache.new"/debs/*.deb; do
+    # Made beside the cache and moved into place, so that a run at the same
+    # time sees the old guest or the new one, never half of one.
+    mkdir -p "$(dirname "$cache")"
+    new=$(mktemp -d "$cache.new.XXXXXX")
+    mkdir "$new/debs" "$new/root"
+    (cd "$new/debs" && apt-get -q -o APT::Sandbox::User=root download $wanted) >"$new/download.log" 2>&1 ||
+        { tail -n 5 "$new/download.log"; skip "cannot download the packages for $arch"; }
+    root=$new/root
+    for deb in "$new"/debs/*.deb; do
         dpkg-deb -x "$deb" "$root"
     done
-    mv "$root/boot/vmlinuz-$release" "$cache.new/kernel"
+    mv "$root/boot/vmlinuz-$release" "$new/kernel"
     if [ "$arch" = amd64 ]; then
         # The kernel unpacked from its bzImage, as the kernel's extract-vmlinux
         # does: qemu starts it at its PVH entry, seconds sooner under TCG.
-        at=$(LC_ALL=C grep -obUaP '\xfd7zXZ\x00' "$cache.new/kernel" | head -n 1 | cut -d: -f1)
-        tail -c +$((at + 1)) "$cache.new/kernel" | xz -dc --single-stream >"$cache.new/vmlinux" &&
-            mv "$cache.new/vmlinux" "$cache.new/kernel" || fail "cannot unpack the kernel from $kernel's bzImage"
+        at=$(LC_ALL=C grep -obUaP '\xfd7zXZ\x00' "$new/kernel" | head -n 1 | cut -d: -f1)
+        tail -c +$((at + 1)) "$new/kernel" | xz -dc --single-stream >"$new/vmlinux" &&
+            mv "$new/vmlinux" "$new/kernel" || fail "cannot unpack the kernel from $kernel's bzImage"
     fi
     rm -rf "$root/boot" "$root/usr/share/doc" "$root/usr/share/man" "$root/usr/share/locale" \
         "$root/usr/lib/$(ls "$root/usr/lib" | grep -- -linux-gnu | head -n 1)/gconv" "$root/lib/udev/hwdb.d"
@@ -79,24 +84,26 @@ if [ "$(cat "$cache/made-of" 2>/dev/null)" != "$wanted" ]; then
     depmod -b "$root" "$release"
     driver=$(sed -n 's/^alias usb:v1A86p7523d\*[^ ]* //p' "$modules/modules.alias" | head -n 1)
     [ -n "$driver" ] || fail "no module of $kernel has an alias for usb:v1A86p7523"
-    mv "$modules/kernel" "$cache.new/all-modules"
+    mv "$modules/kernel" "$new/all-modules"
     for module in dummy_hcd libcomposite usb_f_fs usb_f_ss_lb "$driver"; do
         grep "/$module\.ko[^:]*:" "$modules/modules.dep" | tr -d : | tr ' ' '\n'
     done | sort -u | while read -r file; do
         mkdir -p "$(dirname "$modules/$file")"
-        mv "$cache.new/all-modules/${file#kernel/}" "$modules/$file"
+        mv "$new/all-modules/${file#kernel/}" "$modules/$file"
     done
-    rm -rf "$cache.new/all-modules"
+    rm -rf "$new/all-modules"
     depmod -b "$root" "$release"
-    (cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc --quiet) >"$cache.new/base.cpio"
-    rm -rf "$root" "$cache.new/debs"
-    echo "$wanted" >"$cache.new/made-of"
-    mv "$cache.new" "$cache"
+    (cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc --quiet) >"$new/base.cpio"
+    rm -rf "$root" "$new/debs"
+    echo "$wanted" >"$new/made-of"
+    rm -rf "$cache.old"
+    [ ! -e "$cache" ] || mv "$cache" "$cache.old"
+    mv "$new" "$cache"
+    rm -rf "$cache.old"
 fi
 
 # This run's part of the guest: the .deb's files, the gadget program, the script.
 run=$(mktemp -d)
-trap 'rm -rf "$run"' EXIT
 "${CPACK_COMMAND:-cpack}" --config "$tree/CPackConfig.cmake" -B "$run/package" >"$run/cpack.log" 2>&1 ||
     { cat "$run/cpack.log"; fail "cpack could not make the .deb"; }
 mkdir -p "$run/root/usr/bin"
