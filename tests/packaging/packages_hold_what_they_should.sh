@@ -1,7 +1,7 @@
 #!/bin/sh
 # Usage: packages_hold_what_they_should.sh PACKAGE...   (.deb and .zip files)
 # Each .deb (one per architecture) installs the tool, its man page, README,
-# copyright and changelog, depends on libusb's runtime and passes lintian without error
+# copyright, changelog and example udev rule, depends on libusb's runtime and passes lintian without error
 # or warning (lintian also fails a tool built for another architecture than
 # the package names); its binary passes hardening-check, and lintian names no
 # missing hardening; the man page renders without warnings. Each .zip holds
@@ -20,7 +20,8 @@ check_deb() {
     deb=$1
     contents=$(dpkg-deb -c "$deb") || fail "cannot read $deb"
     for path in ./usr/bin/usbprobe ./usr/share/man/man1/usbprobe.1.gz ./usr/share/doc/usbprobe/README.md \
-        ./usr/share/doc/usbprobe/copyright ./usr/share/doc/usbprobe/changelog.gz; do
+        ./usr/share/doc/usbprobe/copyright ./usr/share/doc/usbprobe/changelog.gz \
+        ./usr/share/doc/usbprobe/examples/60-usbprobe.rules; do
         echo "$contents" | grep -q " $path\$" || fail "$deb lacks $path"
     done
     dpkg-deb -f "$deb" Depends | grep -Eq '(^|, )libusb-1\.0-0( |,|$)' || fail "$deb does not depend on libusb-1.0-0"

@@ -21,10 +21,8 @@ cp /usr/share/base-passwd/passwd.master /etc/passwd
 cp /usr/share/base-passwd/group.master /etc/group
 echo "tester:x:1000:1000::/tmp:/bin/sh" >>/etc/passwd
 echo "tester:x:1000:" >>/etc/group
+# No coldplug: every USB device arrives after udev has started.
 /lib/systemd/systemd-udevd --daemon 2>/dev/null
-udevadm trigger --action=add --type=subsystems
-udevadm trigger --action=add --type=devices
-udevadm settle
 
 # --- the devices -------------------------------------------------------------
 
@@ -83,6 +81,10 @@ port_is_bound() { port_is_there || { why="the serial driver let go of the bridge
 port_works() {
     port_is_bound && stty -F /dev/ttyUSB0 115200 && stty -F /dev/ttyUSB0 | grep -q 'speed 115200 baud' ||
         { why="the serial port cannot be set up"; return 1; }
+}
+node_is_debians() {
+    node=$(printf /dev/bus/usb/%03d/%03d "$(cat "$(bridge_path)/busnum")" "$(cat "$(bridge_path)/devnum")")
+    [ "$(stat -c '%a %U:%G' "$node")" = "664 root:root" ] || { why="$node is $(stat -c '%a %U:%G' "$node")"; return 1; }
 }
 tester_opens_port() {
     su -s /bin/sh tester -c 'stty -F /dev/ttyUSB0 9600' || { why="tester cannot open the serial port: $(ls -l /dev/ttyUSB0)"; return 1; }
@@ -168,7 +170,7 @@ started=$(cut -d' ' -f1 /proc/uptime)
 #        name                       as         before                while waiting  ending     report  after
 scenario no_usb_controller          root       -                     -              keys       closed  -
 scenario root_opens_port_stays      root       plug_in               port_is_bound  keys       open    port_works
-scenario tester_debian_rules        tester     -                     -              keys       closed  -
+scenario tester_debian_rules        tester     -                     -              keys       closed  node_is_debians
 scenario tester_in_dialout          tester     join_dialout          -              keys       closed  tester_opens_port
 scenario tester_with_example_rule   tester     install_example_rule  -              keys       open    port_works
 scenario interrupted_at_prompt      root       -                     -              interrupt  none    port_works
