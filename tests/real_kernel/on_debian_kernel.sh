@@ -62,7 +62,7 @@ if [ "$(cat "$cache/made-of" 2>/dev/null)" != "$wanted" ]; then
     new=$(mktemp -d "$cache.new.XXXXXX")
     mkdir "$new/debs" "$new/root"
     (cd "$new/debs" && apt-get -q -o APT::Sandbox::User=root download $wanted) >"$new/download.log" 2>&1 ||
-        { tail -n 5 "$new/download.log"; skip "cannot download the packages for $arch"; }
+        skip "cannot download the packages for $arch: apt-get download failed (no network?)"
     root=$new/root
     for deb in "$new"/debs/*.deb; do
         dpkg-deb -x "$deb" "$root"
@@ -113,11 +113,13 @@ install -m 0755 "$here/guest_init.sh" "$run/root/init"
 (cd "$run/root" && find . | LC_ALL=C sort | cpio -o -H newc --quiet) | cat "$cache/base.cpio" - >"$run/initrd"
 
 # KVM where it works: a guest that does not start within 30 s under it falls
-# back to TCG, and the checkout remembers that it does not work here.
+# back to TCG, and the checkout remembers that KVM does not work here.
 accelerator=tcg
-if [ "$(uname -m)-$arch" = x86_64-amd64 ] || [ "$(uname -m)-$arch" = x86_64-i386 ]; then
-    [ -w /dev/kvm ] && [ "$(cat "$cache/../kvm" 2>/dev/null)" != "does not work" ] && accelerator=kvm
+if [ "$(uname -m)" = x86_64 ] && { [ "$arch" = amd64 ] || [ "$arch" = i386 ]; }; then
+    [ -w /dev/kvm ] && [ "$(cat "$4/kvm" 2>/dev/null)" != "does not work" ] && accelerator=kvm
 fi
+# boot ACCELERATOR: fails if the guest does not start; leaves qemu's exit
+# status in qemu_status.
 boot() {
     cpu=
     [ "$1" = kvm ] && cpu="-cpu host"
@@ -140,11 +142,12 @@ boot() {
         sleep 0.1
     done
     booted=$(date +%s.%N)
-    wait $qemu_pid
+    qemu_status=0
+    wait $qemu_pid || qemu_status=$?
 }
 if [ $accelerator = kvm ] && ! boot kvm; then
     echo "$arch: KVM does not start the guest here ($(grep -m 1 -i error "$run/qemu.log" || echo no guest after 30 s)); TCG instead"
-    echo "does not work" >"$cache/../kvm"
+    echo "does not work" >"$4/kvm"
     accelerator=tcg
 fi
 if [ $accelerator = tcg ] && ! boot tcg; then
@@ -157,5 +160,9 @@ tr -d '\r' <"$run/console" | sed -n 's/^usbprobe-guest: //p'
 awk -v a="$started" -v b="$booted" -v c="$ended" -v what="$arch: $kernel in $qemu with $accelerator" \
     'BEGIN { printf "%s: booted in %.1f s, %.1f s in all\n", what, b - a, c - a }'
 rows=$(grep -c '^scenario ' "$here/guest_init.sh")
-tr -d '\r' <"$run/console" | grep -qx "usbprobe-guest: done: $rows passed, 0 failed, in .* s" ||
-    { tr -d '\r' <"$run/console" | tail -n 60; fail "$arch: not every one of the $rows scenarios passed"; }
+if [ "$qemu_status" -ne 0 ] ||
+    ! tr -d '\r' <"$run/console" | grep -qx "usbprobe-guest: done: $rows passed, 0 failed, in .* s"; then
+    tr -d '\r' <"$run/console" | tail -n 60
+    cat "$run/qemu.log"
+    fail "$arch: not every one of the $rows scenarios passed (qemu's exit status: $qemu_status)"
+fi
