@@ -15,15 +15,16 @@ grep -qx 'CMAKE_BUILD_TYPE:STRING=Release' "$work/build/CMakeCache.txt" || fail 
 grep -q -- '-O3' "$work/build/CMakeFiles/usbprobe.dir/flags.make" || fail "the plain build does not optimise"
 
 DESTDIR=$work/root cmake --install "$work/build" >/dev/null
-installed=$(cd "$work/root" && find . -type f | sort)
+installed=$(cd "$work/root" && find . -type f | LC_ALL=C sort)
 expected='./usr/local/bin/usbprobe
 ./usr/local/share/doc/usbprobe/LICENSE
 ./usr/local/share/doc/usbprobe/README.md
+./usr/local/share/doc/usbprobe/examples/60-usbprobe.rules
 ./usr/local/share/man/man1/usbprobe.1.gz'
 [ "$installed" = "$expected" ] || fail "cmake --install installs:
 $installed
 not what the README lists:
 $expected"
 
-[ "$failed" -eq 0 ] && echo "the plain build is a Release build and installs the four files the README lists"
+[ "$failed" -eq 0 ] && echo "the plain build is a Release build and installs the five files the README lists"
 exit "$failed"

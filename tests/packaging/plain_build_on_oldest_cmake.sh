@@ -43,7 +43,7 @@ git -C "$top" archive --prefix=usbprobe/ HEAD | tar -x -C "$root" || { echo "can
 printf '\nTaste druecken fuer Pruefung ob 1A86:7523 offen ist.\n\nHANDLE_WERT: 0 ... geschlossen' >"$work/expected"
 chroot "$root" /usr/bin/env -i PATH=/usr/bin:/bin HOME=/root sh -c \
     'cd /usbprobe && cmake -S . -B build && cmake --build build && ./build/usbprobe </dev/null >/output &&
-     cmake --install build --prefix /installed && cd /installed && find . -type f | sort >/installed-files' \
+     cmake --install build --prefix /installed && cd /installed && find . -type f | LC_ALL=C sort >/installed-files' \
     >"$work/log" 2>&1 ||
     { cat "$work/log"; echo "the plain build, its run or its install fails with CMake $proven on Debian $release"; exit 1; }
 if ! cmp -s "$work/expected" "$root/output"; then
@@ -54,6 +54,7 @@ fi
 expected='./bin/usbprobe
 ./share/doc/usbprobe/LICENSE
 ./share/doc/usbprobe/README.md
+./share/doc/usbprobe/examples/60-usbprobe.rules
 ./share/man/man1/usbprobe.1.gz'
 if [ "$(cat "$root/installed-files")" != "$expected" ]; then
     echo "built with CMake $proven on Debian $release, cmake --install installs:"

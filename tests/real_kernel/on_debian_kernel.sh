@@ -39,16 +39,21 @@ for program in apt-cache apt-get dpkg-deb depmod cpio; do
     command -v $program >/dev/null || skip "no $program here"
 done
 
-# What the guest is made of, at the versions the archive has now (one
-# apt-cache, since apt may keep no cache of its own between calls).
+# What the guest is made of, at the versions the archive has now: as the
+# cache last found them, unless apt's lists or this script have changed since
+# (apt-cache takes seconds, with no cache of its own between calls on some machines).
 packages="base-passwd busybox-static udev libudev1 libusb-1.0-0 libc6 libgcc-s1 libstdc++6
           libkmod2 libacl1 libblkid1 libcap2 libselinux1 libpcre2-8-0 libzstd1 liblzma5 libssl3"
-wanted=$(apt-cache show --no-all-versions $(for package in $kernel $packages; do echo "$package:$arch"; done) 2>/dev/null |
-    awk -v arch="$arch" -v kernel="$kernel" '
-        /^Package: / { package = $2 }
-        /^Version: / { if (package != kernel) printf " %s:%s=%s", package, arch, $2 }
-        /^Depends: / && package == kernel { match($0, /linux-image-[^ ,]* \(= [^)]*\)/)
-            split(substr($0, RSTART, RLENGTH), image, /[ ()=]+/); printf " %s:%s=%s", image[1], arch, image[2] }')
+if [ -f "$cache/made-of" ] && [ -z "$(find /var/lib/apt/lists "$here/on_debian_kernel.sh" -newer "$cache/made-of" -print 2>/dev/null | head -n 1)" ]; then
+    wanted=$(cat "$cache/made-of")
+else
+    wanted=$(apt-cache show --no-all-versions $(for package in $kernel $packages; do echo "$package:$arch"; done) 2>/dev/null |
+        awk -v arch="$arch" -v kernel="$kernel" '
+            /^Package: / { package = $2 }
+            /^Version: / { if (package != kernel) printf " %s:%s=%s", package, arch, $2 }
+            /^Depends: / && package == kernel { match($0, /linux-image-[^ ,]* \(= [^)]*\)/)
+                split(substr($0, RSTART, RLENGTH), image, /[ ()=]+/); printf " %s:%s=%s", image[1], arch, image[2] }')
+fi
 kernel=$(echo "$wanted" | sed -n 's/^ \(linux-image-[^:]*\):.*/\1/p')
 release=${kernel#linux-image-}
 [ -n "$kernel" ] && [ "$(echo "$wanted" | wc -w)" -eq "$(($(echo "$packages" | wc -w) + 1))" ] ||
@@ -101,6 +106,7 @@ if [ "$(cat "$cache/made-of" 2>/dev/null)" != "$wanted" ]; then
     mv "$new" "$cache"
     rm -rf "$cache.old"
 fi
+touch "$cache/made-of"
 
 # This run's part of the guest: the .deb's files, the gadget program, the script.
 run=$(mktemp -d)
