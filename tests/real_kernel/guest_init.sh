@@ -176,6 +176,7 @@ scenario tester_with_example_rule   tester     install_example_rule  -          
 scenario interrupted_at_prompt      root       -                     -              interrupt  none    port_works
 scenario no_usb_node                container  -                     -              keys       closed  port_works
 scenario unplugged_during_wait      root       -                     unplug         keys       open    -
+scenario bridge_not_on_the_bus      root       -                     -              keys       closed  -
 
 [ $failed -eq 0 ] || dmesg | tail -n 40 | sed 's/^/usbprobe-guest: dmesg: /'
 say "done: $passed passed, $failed failed, in $(awk "BEGIN { print $(cut -d' ' -f1 /proc/uptime) - $started }") s"
