@@ -9,8 +9,7 @@
 #   BUILD_TREE       the build tree, whose CPack configuration makes the .deb
 #   BRIDGE_FUNCTION  the gadget program of guest_init.sh, built for ARCH
 #   CACHE            where the packages and the guest's base are kept between
-#                    runs; each run downloads again only what the archive has
-#                    changed since
+#                    runs; made again only when the archive has other versions
 # Exits 77 (skipped), saying why, where the machine or the packages cannot be had.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -63,11 +62,11 @@ if [ "$(cat "$cache/made-of" 2>/dev/null)" != "$wanted" ]; then
     echo "$arch: making the guest of$wanted"
     # Made beside the cache and moved into place, so that a run at the same
     # time sees the old guest or the new one, never half of one.
-    mkdir -p "$(dirname "$cache")"
-    new=$(mktemp -d "$cache.new.XXXXXX")
+    mkdir -p "$(dirname "$cache")" 2>/dev/null && new=$(mktemp -d "$cache.new.XXXXXX" 2>/dev/null) ||
+        skip "cannot write the guest's cache $(dirname "$cache") (a read-only source tree? set USBPROBE_GUEST_CACHE_DIR)"
     mkdir "$new/debs" "$new/root"
     (cd "$new/debs" && apt-get -q -o APT::Sandbox::User=root download $wanted) >"$new/download.log" 2>&1 ||
-        skip "cannot download the packages for $arch: apt-get download failed (no network?)"
+        skip "cannot download the packages for $arch: apt-get download failed (no network, or apt's lists are out of date: apt-get update)"
     root=$new/root
     for deb in "$new"/debs/*.deb; do
         dpkg-deb -x "$deb" "$root"
@@ -106,7 +105,7 @@ if [ "$(cat "$cache/made-of" 2>/dev/null)" != "$wanted" ]; then
     mv "$new" "$cache"
     rm -rf "$cache.old"
 fi
-touch "$cache/made-of"
+touch "$cache/made-of" 2>/dev/null || true
 
 # This run's part of the guest: the .deb's files, the gadget program, the script.
 run=$(mktemp -d)
@@ -153,7 +152,7 @@ boot() {
 }
 if [ $accelerator = kvm ] && ! boot kvm; then
     echo "$arch: KVM does not start the guest here ($(grep -m 1 -i error "$run/qemu.log" || echo no guest after 30 s)); TCG instead"
-    echo "does not work" >"$4/kvm"
+    echo "does not work" 2>/dev/null >"$4/kvm" || true
     accelerator=tcg
 fi
 if [ $accelerator = tcg ] && ! boot tcg; then
