@@ -121,7 +121,13 @@ drive() {
     why=
     [ "$1" = - ] || $1 || { echo "$why" >/tmp/why; kill -INT "$(pidof usbprobe)"; exit 1; }
     case $2 in
-    keys) echo >&3 && echo >&3 ;;
+    keys)
+        # After the report, the tool waits once more, the device released.
+        echo >&3
+        wait_until grep -q HANDLE_WERT /tmp/out || { echo "no report after the first key" >/tmp/why; exit 1; }
+        pid=$(pidof usbprobe) || { echo "ended before the second key" >/tmp/why; exit 1; }
+        ! ls -l "/proc/$pid/fd" | grep -q /dev/bus/usb || { echo "holds the USB node at its last wait" >/tmp/why; echo >&3; exit 1; }
+        echo >&3 ;;
     interrupt) kill -INT "$(pidof usbprobe)" ;;
     esac
 }
@@ -131,7 +137,8 @@ passed=0 failed=0
 #   AS       root; tester (uid 1000, in the groups /etc/group gives it); or
 #            container: root in a mount namespace without /dev/bus/usb
 #   BEFORE, WHILE_WAITING, AFTER: a step or check of those above, or -
-#   ENDING   keys (Enter twice) or interrupt (SIGINT at the prompt)
+#   ENDING   keys (Enter, then after the report, once the device is released,
+#            Enter again) or interrupt (SIGINT at the prompt)
 #   REPORT   open ("Offen ... HANDLE_WERT: <n>"), closed ("HANDLE_WERT: 0 ...
 #            geschlossen") or none (the tool ends at the prompt)
 scenario() {
