@@ -1,0 +1,34 @@
+#!/bin/busybox sh
+# The first process of in_debian_vm.sh's guest: mounts the host's root
+# read-only and its /tmp and the writable and run folders writable over 9p,
+# gives the guest its own /run (with the temporary folder TMPDIR names), /dev,
+# home and wine's server folder in /tmp, which hold sockets, and runs the command that run/command holds there,
+# as the host's user, with its output, error stream and exit status in the run
+# folder. Then the machine powers off.
+/bin/busybox mkdir -p /proc /sys /dev /host /sbin /usr/sbin /usr/bin
+/bin/busybox --install -s
+export PATH=/usr/sbin:/usr/bin:/sbin:/bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+echo "usbprobe-guest: kernel $(uname -r) $(uname -m), up after $(cut -d' ' -f1 /proc/uptime) s"
+. /guest
+nine_p="trans=virtio,version=9p2000.L,msize=512000"
+modprobe virtio_pci && modprobe 9pnet_virtio && modprobe 9p &&
+    mount -t 9p -o "$nine_p,ro,cache=loose" root /host &&
+    mount -t proc proc /host/proc && mount -t sysfs sysfs /host/sys &&
+    mount -t devtmpfs devtmpfs /host/dev && mount -t devpts -o ptmxmode=0666 devpts /host/dev/pts &&
+    mount -t tmpfs tmpfs /host/dev/shm && chown "$uid:$gid" /host/dev/shm &&
+    mount -t tmpfs tmpfs /host/run && mkdir -m 1777 /host/run/tmp &&
+    mount -t 9p -o "$nine_p,cache=mmap" tmp /host/tmp &&
+    mkdir -p "/host/tmp/.wine-$uid" && mount -t tmpfs -o mode=0700 tmpfs "/host/tmp/.wine-$uid" &&
+    chown "$uid:$gid" "/host/tmp/.wine-$uid" &&
+    { [ "$home" = / ] || [ ! -d "/host$home" ] || { mount -t tmpfs tmpfs "/host$home" && chown "$uid:$gid" "/host$home"; }; } &&
+    mount -t 9p -o "$nine_p,cache=mmap" writable "/host$writable" &&
+    mount -t 9p -o "$nine_p,cache=mmap" run "/host$run" ||
+    { echo "usbprobe-guest: cannot mount the host's folders"; poweroff -f; }
+chroot /host /usr/bin/setpriv --reuid="$uid" --regid="$gid" --clear-groups /bin/sh "$run/command" \
+    </dev/null >"/host$run/out" 2>"/host$run/err"
+echo $? >"/host$run/status"
+sync
+poweroff -f
