@@ -1,19 +1,25 @@
-# libusb-1.0 for the Windows builds: a static library built from Debian's
-# source package libusb-1.0 at exactly the version below, whose files must
-# match the checksums committed beside this file. It is built once per
-# architecture and checkout, the first time a Windows build of that
-# architecture is configured, and every preset of the checkout shares it.
-# pkg-config then finds it instead of the host's libusb.
-set(USBPROBE_LIBUSB_VERSION 2:1.0.26-1)
+# libusb-1.0 for the Windows builds: a static library built from the upstream
+# tarball of Debian's source package libusb-1.0 at exactly the version below,
+# in the suite below, whose checksum is committed beside this file (the
+# archive serves neither that package's .dsc nor Debian's changes, which touch
+# only the packaging). libusb 1.0.27 and later no longer wait about a second in
+# every device listing for each device that Windows left unconfigured, one
+# without a driver say. It is built once per architecture and checkout, the
+# first time a Windows build of that architecture is configured, and every
+# preset of the checkout shares it. pkg-config then finds it instead of the
+# host's libusb.
+set(USBPROBE_LIBUSB_VERSION 2:1.0.28-1)
+set(USBPROBE_LIBUSB_SUITE trixie)
+set(USBPROBE_LIBUSB_DEBIAN_RELEASE "Debian 13 (${USBPROBE_LIBUSB_SUITE})")
 string(REGEX REPLACE "^[0-9]+:" "" without_epoch ${USBPROBE_LIBUSB_VERSION})
 string(REGEX REPLACE "-[^-]+$" "" LIBUSB_UPSTREAM_VERSION ${without_epoch})
-set(LIBUSB_DSC libusb-1.0_${without_epoch}.dsc)
 set(LIBUSB_SUMS_VERSION ${without_epoch})
 set(libusb_sums ${CMAKE_CURRENT_LIST_DIR}/libusb-1.0_${LIBUSB_SUMS_VERSION}.sha256)
+set(LIBUSB_TARBALL libusb-1.0_${LIBUSB_UPSTREAM_VERSION}.orig.tar.bz2)
 set(USBPROBE_DEPS_DIR "${PROJECT_SOURCE_DIR}/build/deps" CACHE PATH
     "Where the Windows builds keep the libusb they build, shared by every build of the checkout")
 set(USBPROBE_LIBUSB_SOURCE_DIR "" CACHE PATH
-    "A folder holding libusb's Debian source package (.dsc and tarballs); empty: fetch it with apt-get source")
+    "A folder holding the upstream tarball of libusb's Debian source package; empty: fetch it from the archive")
 if(USBPROBE_LIBUSB_SOURCE_DIR)
   set(libusb_sources "${USBPROBE_LIBUSB_SOURCE_DIR}")
   set(libusb_source_mode supplied)
@@ -23,10 +29,10 @@ else()
 endif()
 set(windows_libusb "${USBPROBE_DEPS_DIR}/libusb-${USBPROBE_TARGET_TRIPLET}")
 # Checks the source at every configure; builds only when the version differs.
-message(STATUS "libusb-1.0 ${USBPROBE_LIBUSB_VERSION} for ${USBPROBE_TARGET_TRIPLET}: ${windows_libusb}, from ${libusb_sources}")
+message(STATUS "libusb-1.0 ${USBPROBE_LIBUSB_VERSION} of ${USBPROBE_LIBUSB_SUITE} for ${USBPROBE_TARGET_TRIPLET}: ${windows_libusb}, from ${libusb_sources}")
 execute_process(
   COMMAND sh "${PROJECT_SOURCE_DIR}/scripts/build-windows-libusb" ${USBPROBE_TARGET_TRIPLET}
-          ${USBPROBE_LIBUSB_VERSION} "${libusb_sums}" "${libusb_sources}" ${libusb_source_mode}
+          ${USBPROBE_LIBUSB_VERSION} ${USBPROBE_LIBUSB_SUITE} "${libusb_sums}" "${libusb_sources}" ${libusb_source_mode}
           "${windows_libusb}"
   RESULT_VARIABLE built)
 if(NOT built EQUAL 0)

@@ -39,7 +39,7 @@ quote() { printf "'%s' " "$(printf '%s' "$1" | sed "s/'/'\\\\''/g")"; }
     export -p
     echo "export TMPDIR=/run/tmp"
     printf 'cd %s\n' "$(quote "$PWD")"
-    printf 'exec'
+    printf 'exec '
     for argument in "$@"; do quote "$argument"; done
     echo
 } >"$run/command"

@@ -17,7 +17,7 @@ nine_p="trans=virtio,version=9p2000.L,msize=512000"
 modprobe virtio_pci && modprobe 9pnet_virtio && modprobe 9p &&
     mount -t 9p -o "$nine_p,ro,cache=loose" root /host &&
     mount -t proc proc /host/proc && mount -t sysfs sysfs /host/sys &&
-    mount -t devtmpfs devtmpfs /host/dev && mount -t devpts -o ptmxmode=0666 devpts /host/dev/pts &&
+    mount -t devtmpfs devtmpfs /host/dev && mkdir -p /host/dev/pts /host/dev/shm && mount -t devpts -o ptmxmode=0666 devpts /host/dev/pts &&
     mount -t tmpfs tmpfs /host/dev/shm && chown "$uid:$gid" /host/dev/shm &&
     mount -t tmpfs tmpfs /host/run && mkdir -m 1777 /host/run/tmp &&
     mount -t 9p -o "$nine_p,cache=mmap" tmp /host/tmp &&

@@ -2,17 +2,20 @@
 # Usage: console_output_under_wine.sh EXE [CHECK]   (under with_wine.sh)
 # Runs the exe with the input "x\n" (kept open: the tool must end without a
 # third character) and with the input at end of file, and compares every byte
-# it prints with the report for a host with no USB device. A CHECK also turns
-# libusb's debug log on and reads what the exe's own libusb did:
+# it prints with the report for a host with no USB device. Without a CHECK
+# (and with wine's own processes apart), the exe's error stream must be empty.
+# A CHECK turns libusb's debug log on (LIBUSB_DEBUG=4, as a user asks for
+# libusb's reason) and reads what the exe's own libusb did:
 #   enumerates BUS UMOCKDEV_RUN [PRELOAD_DIR]  the exe runs on the simulated
 #       bus BUS, inside UMOCKDEV_RUN (with umockdev's preload taken from
-#       PRELOAD_DIR, if given). libusb's Windows backend must start and list
-#       each device of BUS by vendor and product ID; wine gives the devices no
-#       hub, so libusb skips them and the report stays the one for a host
-#       without devices.
+#       PRELOAD_DIR, if given), in a prefix that reports Windows 10. libusb
+#       must see Windows 10 (which only an exe that declares it supported
+#       does), and its Windows backend must start and list each device of BUS by vendor and product ID; wine gives
+#       the devices no hub, so libusb skips them and the report stays the one
+#       for a host without devices.
 #   refuses-to-start  the prefix reports a Windows older than libusb supports:
-#       libusb_init must fail for that reason, and no other libusb function
-#       may run after it.
+#       libusb must log its version, 1.0.27 or later, libusb_init must fail
+#       for that reason, and no other libusb function may run after it.
 exe=$1 mode=${2:-} bus=$3 umockdev_run=$4 preload_dir=$5
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -39,12 +42,12 @@ enumerates)
          /^A: idVendor=/ { v = toupper(substr($0, 13, 4)) }
          /^A: idProduct=/ { p = toupper(substr($0, 14, 4)) }
          END { if (v != "") print "VID_" v "&PID_" p }' "$bus" | sort >"$work/on_bus"
-    summary="; libusb's Windows backend started and listed $(echo $(cat "$work/on_bus"))"
+    summary="; libusb logged its version and Windows 10, and its Windows backend started and listed $(echo $(cat "$work/on_bus"))"
     ;;
 refuses-to-start)
     # Wine's USB driver logs through the host's libusb: keep it out of the log.
     export LIBUSB_DEBUG=4 WINEDLLOVERRIDES=wineusb.sys=d
-    summary="; libusb_init refused the old Windows and no libusb function ran after it"
+    summary="; libusb $(sed -n 's/.*\] libusb v\([0-9.]*\)$/\1/p' "$work/err" | head -n 1) refused the old Windows in libusb_init and no libusb function ran after it"
     ;;
 *)
     echo "unknown check: $mode"
@@ -60,7 +63,12 @@ check() { # NAME STATUS
         echo "$1: output differs"; od -c "$work/out"; failed=1
     fi
     case $mode in
+    '')
+        [ ! -s "$work/err" ] || { echo "$1: wrote to its error stream:"; head -c 1000 "$work/err"; failed=1; }
+        ;;
     enumerates)
+        grep -qE '\[get_windows_version\] Windows 10 (32|64)-bit' "$work/err" ||
+            { echo "$1: libusb did not see Windows 10: $(grep -m 1 'get_windows_version' "$work/err")"; failed=1; }
         grep -qF 'WinUSB DLL available' "$work/err" || { echo "$1: libusb's Windows backend did not start"; failed=1; }
         # Each device once, by its instance ID: USB\VID_1A86&PID_7523\<instance>.
         grep -F '[winusb_get_device_list]' "$work/err" | grep -o "'USB\\\\VID_[^']*'" | sort -u |
@@ -71,8 +79,10 @@ check() { # NAME STATUS
         }
         ;;
     refuses-to-start)
+        minor=$(sed -n 's/.*\[libusb_init[a-z_]*\] libusb v1\.0\.\([0-9]*\)\..*/\1/p' "$work/err" | head -n 1)
+        [ "${minor:-0}" -ge 27 ] || { echo "$1: libusb logged no version 1.0.27 or later: $(grep -m 1 'libusb v' "$work/err")"; failed=1; }
         grep -qF 'Windows version is too old' "$work/err" || { echo "$1: libusb_init did not refuse the old Windows"; failed=1; }
-        later=$(grep -o '\[libusb_[a-z_]*\]' "$work/err" | grep -vxF '[libusb_init]' | sort -u)
+        later=$(grep -o '\[libusb_[a-z_]*\]' "$work/err" | grep -vxF -e '[libusb_init]' -e '[libusb_init_context]' | sort -u)
         [ -z "$later" ] || { echo "$1: after the failed libusb_init, libusb ran:" $later; failed=1; }
         ;;
     esac
@@ -90,5 +100,5 @@ exec 3>&-
 start </dev/null >"$work/out" 2>"$work/err"
 check "input at end of file" $?
 
-[ "$failed" -eq 0 ] && echo "both runs printed the expected $(wc -c <"$work/expected") bytes and exited with 0$summary"
+[ "$failed" -eq 0 ] && echo "both runs printed the expected $(wc -c <"$work/expected") bytes and exited with 0${summary:-, with nothing on the error stream}"
 exit "$failed"

@@ -1,8 +1,9 @@
 #!/bin/sh
 # Usage: exe_is_self_contained.sh EXE OBJDUMP EXPECTED_FORMAT
 # The exe must be a console program of the expected format, at most 1 MiB,
-# declaring Windows Vista (6.0) as the oldest Windows it runs on, and
-# importing nothing but DLLs that every Windows has.
+# declaring Windows Vista (6.0) as the oldest Windows it runs on, carrying a
+# manifest that declares Vista to Windows 10 and 11 supported and asks for no
+# elevation, and importing nothing but DLLs that every Windows has.
 exe=$1 objdump=$2 format=$3
 failed=0
 
@@ -21,6 +22,14 @@ while [ $# -gt 0 ]; do
     shift 2
 done
 
+# Vista, 7, 8, 8.1, and 10 and 11.
+for id in e2011457-1546-43c5-a5fe-008deee3d3f0 35138b9a-5d96-4fbd-8e2d-a2440225f93a 4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38 \
+    1f676c76-80e1-4239-95bb-83d0f6d0da78 8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a; do
+    grep -qaF "<supportedOS Id=\"{$id}\"/>" "$exe" || { echo "the manifest does not declare the Windows of {$id} supported"; failed=1; }
+done
+grep -qaF '<requestedExecutionLevel level="asInvoker" uiAccess="false"/>' "$exe" ||
+    { echo "the manifest does not ask to run as the invoker"; failed=1; }
+
 imports=$(echo "$headers" | sed -n 's/^[[:space:]]*DLL Name: //p')
 [ -n "$imports" ] || { echo "no imports found"; failed=1; }
 for dll in $imports; do
@@ -30,5 +39,5 @@ for dll in $imports; do
     esac
 done
 
-[ "$failed" -eq 0 ] && echo "$format, $size bytes,$floor, imports: $(echo $imports)"
+[ "$failed" -eq 0 ] && echo "$format, $size bytes,$floor, a manifest for Vista to 11 as invoker, imports: $(echo $imports)"
 exit "$failed"

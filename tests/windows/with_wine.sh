@@ -14,25 +14,43 @@
 #          error stream holds only what that exe writes, and wine's own
 #          processes start and stop once, not for every exe. What they
 #          reported is shown, and does not make the test fail.
-# A 32-bit loader needs a machine that executes 32-bit x86 code; where this one
-# cannot, the test is skipped (exit status 77) and says why.
+# A 32-bit loader needs a machine that executes 32-bit x86 code. Where this
+# one cannot (its kernel logs "32-bit emulation disabled"), or where
+# USBPROBE_EMULATE_32BIT_X86=1 asks to act as if, the whole of this script runs
+# in a virtual machine on Debian's amd64 kernel (tests/support/in_debian_vm.sh,
+# its kernel cached in USBPROBE_GUEST_CACHE_DIR), with the prefix's folder
+# shared writable. It says which way wine ran, and how long that took.
 # Every test has a wineserver of its own, started by its first wine process and
 # waited for at the end: one started inside umockdev-run gives wine's USB
 # driver that simulated bus, and must not serve the next test.
 wine=$1 windows=$4 services=$5
 export USBPROBE_WINE="$1" WINEPREFIX="$2" WINEARCH="$3" WINEDEBUG=-all
-shift 5
-wineserver=${wine%/*}/wineserver
+started=$(date +%s)
 
 if [ ! -x "$wine" ]; then
     echo "no wine loader at $wine: run scripts/install-deps test"
     exit 1
 fi
-if ! version=$("$wine" --version 2>&1) || [ "${version#wine-}" = "$version" ]; then
-    if [ "$(od -An -tx1 -j4 -N1 "$wine" | tr -d ' ')" = 01 ]; then
-        echo "SKIPPED: this machine cannot execute 32-bit x86 code, so not the 32-bit wine loader $wine either: $version"
-        exit 77
+if [ "$(od -An -tx1 -j4 -N1 "$wine" | tr -d ' ')" = 01 ] && [ -z "${USBPROBE_IN_DEBIAN_VM:-}" ]; then
+    why=
+    if [ "${USBPROBE_EMULATE_32BIT_X86:-}" = 1 ]; then
+        why="USBPROBE_EMULATE_32BIT_X86=1 acts as if this machine could not execute 32-bit x86 code"
+    elif ! version=$("$wine" --version 2>&1); then
+        why="this machine cannot execute 32-bit x86 code, so not the 32-bit wine loader $wine either ($version)"
     fi
+    if [ -n "$why" ]; then
+        echo "wine: in a virtual machine: $why"
+        mkdir -p "$WINEPREFIX"
+        USBPROBE_IN_DEBIAN_VM=1 sh "$(dirname "$0")/../support/in_debian_vm.sh" "$USBPROBE_GUEST_CACHE_DIR" \
+            "$(dirname "$WINEPREFIX")" -- sh "$0" "$@" 2>&1
+        status=$?
+        echo "wine: ran in a virtual machine in $(($(date +%s) - started)) s"
+        exit $status
+    fi
+fi
+shift 5
+wineserver=${wine%/*}/wineserver
+if ! version=$("$wine" --version 2>&1) || [ "${version#wine-}" = "$version" ]; then
     echo "$wine does not run: $version"
     exit 1
 fi
@@ -61,4 +79,5 @@ if [ "$services" = apart ]; then
 else
     "$wineserver" -w
 fi
+[ -n "${USBPROBE_IN_DEBIAN_VM:-}" ] || echo "wine: ran natively in $(($(date +%s) - started)) s"
 exit "$status"
