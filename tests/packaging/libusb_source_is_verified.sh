@@ -1,9 +1,9 @@
 #!/bin/sh
 # Usage: libusb_source_is_verified.sh
-# Configures the Windows x86 build with libusb's source package taken from a
-# folder of our own: as fetched it is taken; with any file changed or missing
-# the configure stops and names that file. A pinned version that the archive
-# no longer offers is reported as such, with how to supply the source.
+# Configures the Windows x86 build with libusb's source taken from a folder of
+# our own: as fetched it is taken; changed or missing, the configure stops and
+# names the file. A pinned version that the archive no longer offers is
+# reported as such, with how to supply the source.
 # Needs the source that a Windows build of this checkout has fetched.
 top=$(cd "$(dirname "$0")/../.." && pwd)
 fetched=$top/build/deps/libusb-source
@@ -31,15 +31,13 @@ while read -r name change file expected; do
     fi
 done <<'CASES'
 as_fetched none - configures
-changed_upstream_tarball byte libusb-1.0_1.0.26.orig.tar.bz2 stops
-changed_debian_changes byte libusb-1.0_1.0.26-1.debian.tar.xz stops
-changed_dsc byte libusb-1.0_1.0.26-1.dsc stops
-missing_debian_changes remove libusb-1.0_1.0.26-1.debian.tar.xz stops
+changed_tarball byte libusb-1.0_1.0.28.orig.tar.bz2 stops
+missing_tarball remove libusb-1.0_1.0.28.orig.tar.bz2 stops
 CASES
 
-sh "$top/scripts/build-windows-libusb" i686-w64-mingw32 2:1.0.26-0.1 "$top/cmake/libusb-1.0_1.0.26-1.sha256" \
+sh "$top/scripts/build-windows-libusb" i686-w64-mingw32 2:1.0.28-0.1 trixie "$top/cmake/libusb-1.0_1.0.28-1.sha256" \
     "$work/fetch" fetch "$work/prefix" >"$work/log" 2>&1 && fail "a version the archive lacks was built"
-grep -q "libusb-1.0 2:1.0.26-0.1 is no longer in the distribution's archive" "$work/log" &&
+grep -q "libusb-1.0 2:1.0.28-0.1 is no longer in trixie of the distribution's archive" "$work/log" &&
     grep -q -- "-DUSBPROBE_LIBUSB_SOURCE_DIR=" "$work/log" ||
     { cat "$work/log"; fail "a version the archive lacks is not reported as such"; }
 

@@ -8,7 +8,7 @@
 # its exe, its texts (with Windows' line ends), the MIT licence, the notice and licence of the libusb
 # linked into it, the terms of the compiler's runtime, a record of the
 # toolchain that built it (the Debian packages of this machine, at their
-# versions), libusb's source package as its .dsc lists it, and the tool's
+# versions), libusb's source as its committed sum names it, and the tool's
 # own source: exactly the files git tracks, nothing more and nothing less.
 top=$(cd "$(dirname "$0")/../.." && pwd)
 failed=0
@@ -66,12 +66,11 @@ check_zip() {
         [ "$(dpkg-query -W -f='${Version}' "$package" 2>/dev/null)" = "$version" ] ||
             fail "NOTICE.txt records $package $version, this machine has ${package}: $(dpkg-query -W -f='${Version}' "$package" 2>&1)"
     done <"$work/toolchain"
-    dsc=$(ls source/libusb/*.dsc) || fail "$zip lacks libusb's source package"
-    grep -q "libusb 1\.0\.[0-9]*," NOTICE.txt && grep -q "$(basename "$dsc")" NOTICE.txt ||
-        fail "NOTICE.txt does not name libusb's version and source package"
-    for file in $(awk '/^Files:/ { on = 1; next } /^[^ ]/ { on = 0 } on { print $3 }' "$dsc"); do
-        [ -f "source/libusb/$file" ] || fail "$zip lacks source/libusb/$file, which $(basename "$dsc") lists"
-    done
+    tarball=$(ls source/libusb/*.orig.tar.*) || fail "$zip lacks libusb's source"
+    tr -d '\r' <NOTICE.txt | grep -q "libusb 1\.0\.[0-9]*," && tr -d '\r' <NOTICE.txt | grep -q "$(basename "$tarball")" ||
+        fail "NOTICE.txt does not name libusb's version and source"
+    (cd source/libusb && sha256sum "$(basename "$tarball")") | cmp -s - "$top"/cmake/libusb-1.0_*.sha256 ||
+        fail "$zip's source/libusb is not the libusb source the committed sum names"
     (cd source/usbprobe-*/ && find . -type f | sed 's|^\./||' | LC_ALL=C sort | diff "$work/tracked" -) ||
         fail "$zip's source is not the files git tracks (< only tracked, > only shipped)"
     while read -r file; do

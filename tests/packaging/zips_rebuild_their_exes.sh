@@ -10,6 +10,7 @@
 # is the one it came from. Last, following the notice's steps for a changed
 # libusb, it must link a libusb with a changed message instead.
 release=$(cd "$1" && pwd)
+top=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failed=0
@@ -40,8 +41,12 @@ for zip in *.zip; do
     fi
 
     tested_zip=$source_dir/build/$preset/$zip
+    # The wine prefixes and the virtual machine's kernel are taken from the
+    # tested tree and the checkout, where they are made already.
     if ! (cd "$source_dir" && ln -s .. "build/$preset/loop" &&
-        cmake --preset "$preset" -DBUILD_TESTING=ON -DUSBPROBE_LIBUSB_SOURCE_DIR="$PWD/../libusb" &&
+        cmake --preset "$preset" -DBUILD_TESTING=ON -DUSBPROBE_LIBUSB_SOURCE_DIR="$PWD/../libusb" \
+            -DUSBPROBE_GUEST_CACHE_DIR="$top/build/deps/guests" &&
+        cp -a "$top/build/$preset/tests/windows"/wineprefix-* "build/$preset/tests/windows/" &&
         cmake --build --preset "$preset" && ctest --preset "$preset") >"$work/$name.log" 2>&1; then
         tail -n 30 "$work/$name.log"
         fail "the source in $zip does not run its tests without git"
@@ -59,10 +64,10 @@ for zip in *.zip; do
         echo "$zip: its source, without git, ran its $tests tests, then packaged the same source again in $(($(date +%s) - started)) s"
     fi
 
-    steps=$(tr -d '\r' <"$name/NOTICE.txt" | sed -n 's/^  \(dpkg-source .*\|sha256sum .*\)$/\1/p')
+    steps=$(tr -d '\r' <"$name/NOTICE.txt" | sed -n 's/^  \(tar .*\|sha256sum .*\)$/\1/p')
     libusb_dir=$work/$name/$name/source/libusb
     if ! (cd "$libusb_dir" && sh -ec "$(echo "$steps" | sed -n 1p)" &&
-        sed -i 's/WinUSB DLL available (/WinUSB DLL available, relinked (/' libusb/libusb/os/windows_winusb.c &&
+        sed -i 's/WinUSB DLL available (/WinUSB DLL available, relinked (/' libusb-*/libusb/os/windows_winusb.c &&
         sh -ec "$(echo "$steps" | sed 1d)" && cd "$source_dir" && unshare -n sh -ec "$commands") >"$work/$name.log" 2>&1; then
         tail -n 30 "$work/$name.log"
         fail "the steps in $name/NOTICE.txt do not link a changed libusb"

@@ -24,14 +24,15 @@ fail() { echo "$flow: $*"; echo "--- the screen:"; screen; echo "---"; failed=1;
 screen() { $tmux capture-pane -p -t flow | sed -e :a -e '/^\n*$/{$d;N;ba' -e '}'; }
 on_screen() { screen | grep -qxF "$1"; }
 ended() { [ -s "$work/status" ]; }
-# wait_for SECONDS CONDITION...
+# wait_for SECONDS CONDITION..., looking twice a second: in a virtual machine
+# under emulation, looking more often slows the exe down.
 wait_for() {
-    tries=$(($1 * 10))
+    tries=$(($1 * 2))
     shift
     until "$@"; do
         tries=$((tries - 1))
         [ $tries -gt 0 ] || return 1
-        sleep 0.1
+        sleep 0.5
     done
 }
 start() {

@@ -31,6 +31,17 @@ if [ ! -x "$wine" ]; then
     echo "no wine loader at $wine: run scripts/install-deps test"
     exit 1
 fi
+# A prefix made from another (USBPROBE_WINEPREFIX_BASE, made with wine's
+# default Windows or with win10) is a copy of it, which reports the Windows
+# asked for: wine's start in a new prefix takes minutes under emulation.
+base=${USBPROBE_WINEPREFIX_BASE:-}
+if [ -n "$base" ] && [ ! -f "$WINEPREFIX/system.reg" ]; then
+    [ -f "$base/system.reg" ] || { echo "no wine prefix at $base to copy"; exit 1; }
+    rm -rf "$WINEPREFIX.new" && cp -a "$base" "$WINEPREFIX.new" &&
+        sed -i '/^"Version"="[a-z0-9]*"$/d' "$WINEPREFIX.new/user.reg" &&
+        if [ "$windows" != default ]; then printf '\n[Software\\\\Wine]\n"Version"="%s"\n' "$windows" >>"$WINEPREFIX.new/user.reg"; fi &&
+        mv "$WINEPREFIX.new" "$WINEPREFIX" || { echo "cannot copy the wine prefix $base"; exit 1; }
+fi
 if [ "$(od -An -tx1 -j4 -N1 "$wine" | tr -d ' ')" = 01 ] && [ -z "${USBPROBE_IN_DEBIAN_VM:-}" ]; then
     why=
     if [ "${USBPROBE_EMULATE_32BIT_X86:-}" = 1 ]; then
@@ -55,7 +66,9 @@ if ! version=$("$wine" --version 2>&1) || [ "${version#wine-}" = "$version" ]; t
     exit 1
 fi
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    "$wine" wineboot --init >/dev/null 2>&1 || { echo "cannot make the wine prefix $WINEPREFIX"; exit 1; }
+    # Without wine's .NET and HTML engines, which it would offer to download.
+    WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" wineboot --init >/dev/null 2>&1 ||
+        { echo "cannot make the wine prefix $WINEPREFIX"; exit 1; }
 fi
 if [ "$windows" != default ] && ! grep -qx "\"Version\"=\"$windows\"" "$WINEPREFIX/user.reg"; then
     "$wine" reg add 'HKCU\Software\Wine' /v Version /d "$windows" /f >/dev/null 2>&1 ||
@@ -68,7 +81,7 @@ if [ "$services" = apart ]; then
     # Up 30 s after the last exe ends, or until killed below; its first
     # process starts the services, as the first exe would.
     "$wineserver" -p30
-    "$wine" cmd /c exit >"$log" 2>&1 </dev/null
+    "$wine" winepath 'C:\' >"$log" 2>&1 </dev/null
 fi
 "$@"
 status=$?
