@@ -60,8 +60,13 @@ plug_in() {
         gadget other 0x1d6b 0x0104 Loopback.1 && echo dummy_udc.1 >$gadgets/other/UDC &&
         wait_until port_is_there && udevadm settle || { why="no serial port for the bridge"; return 1; }
 }
+# As a cable pulled out: the gadget drops its pull-up and the host sees the
+# device leave, while the gadget and its function stay (unbinding the gadget
+# from its controller instead hangs Debian 12's 6.1.176 kernels while the
+# tool holds the device).
 unplug() {
-    echo >$gadgets/bridge/UDC && wait_until bridge_is_gone || { why="the bridge stayed"; return 1; }
+    echo disconnect >/sys/class/udc/dummy_udc.0/soft_connect && wait_until bridge_is_gone ||
+        { why="the bridge stayed"; return 1; }
 }
 
 # --- the users ---------------------------------------------------------------

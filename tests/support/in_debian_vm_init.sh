@@ -1,10 +1,11 @@
 #!/bin/busybox sh
 # The first process of in_debian_vm.sh's guest: mounts the host's root
 # read-only and its /tmp and the writable and run folders writable over 9p,
-# gives the guest its own /run (with the temporary folder TMPDIR names), /dev,
-# home and wine's server folder in /tmp, which hold sockets, and runs the command that run/command holds there,
-# as the host's user, with its output, error stream and exit status in the run
-# folder. Then the machine powers off.
+# gives the guest its own /run (with the temporary folder that TMPDIR names),
+# /dev, home, and wine's server folder in /tmp (these hold sockets), and runs
+# there the command that run/command holds, as the host's user, with its
+# output, error stream and exit status in the run folder. Then the machine
+# powers off.
 /bin/busybox mkdir -p /proc /sys /dev /host /sbin /usr/sbin /usr/bin
 /bin/busybox --install -s
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
@@ -17,7 +18,8 @@ nine_p="trans=virtio,version=9p2000.L,msize=512000"
 modprobe virtio_pci && modprobe 9pnet_virtio && modprobe 9p &&
     mount -t 9p -o "$nine_p,ro,cache=loose" root /host &&
     mount -t proc proc /host/proc && mount -t sysfs sysfs /host/sys &&
-    mount -t devtmpfs devtmpfs /host/dev && mkdir -p /host/dev/pts /host/dev/shm && mount -t devpts -o ptmxmode=0666 devpts /host/dev/pts &&
+    mount -t devtmpfs devtmpfs /host/dev && mkdir -p /host/dev/pts /host/dev/shm &&
+    mount -t devpts -o ptmxmode=0666 devpts /host/dev/pts &&
     mount -t tmpfs tmpfs /host/dev/shm && chown "$uid:$gid" /host/dev/shm &&
     mount -t tmpfs tmpfs /host/run && mkdir -m 1777 /host/run/tmp &&
     mount -t 9p -o "$nine_p,cache=mmap" tmp /host/tmp &&
