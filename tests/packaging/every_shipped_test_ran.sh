@@ -16,14 +16,16 @@ for tree in "$@"; do
     *) echo "$tree: cannot tell its pointer width"; failed=1; continue ;;
     esac
     ran=$(grep -c '<testcase .*status="run"' "$junit")
-    grep -o '<testcase name="[^"]*"[^>]*status="[^"]*"' "$junit" | grep -v 'status="run"' |
-        sed 's/<testcase name="\([^"]*\)".*status="\([^"]*\)"/\1 \2/' >"$tree/not-run.txt"
-    grep -v "/$other [a-z]*\$" "$tree/not-run.txt" | while read -r name status; do
-        echo "$tree: $name did not run ($status)"
-    done
-    grep -qv "/$other [a-z]*\$" "$tree/not-run.txt" && failed=1
-    echo "$tree: $ran tests ran; not run: $(cut -d' ' -f1 "$tree/not-run.txt" | tr '\n' ' ')"
-    rm -f "$tree/not-run.txt"
+    # NAME STATUS of each test that did not run; a discovered test's name
+    # ends before "  # GetParam() = ...".
+    not_run=$(grep -o '<testcase name="[^"]*"[^>]*status="[^"]*"' "$junit" | grep -v 'status="run"' |
+        sed 's/<testcase name="\([^" ]*\)[^"]*".*status="\([^"]*\)"/\1 \2/')
+    unexpected=$(echo "$not_run" | grep -v -e '^$' -e "/$other [a-z]*\$")
+    if [ -n "$unexpected" ]; then
+        echo "$unexpected" | sed "s|^\([^ ]*\) \(.*\)|$tree: \1 did not run (\2)|"
+        failed=1
+    fi
+    echo "$tree: $ran tests ran; not run: $(echo $(echo "$not_run" | cut -d' ' -f1))"
 done
 [ "$failed" -eq 0 ] && echo "every test of every shipped build ran"
 exit "$failed"
