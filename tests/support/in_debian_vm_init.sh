@@ -22,12 +22,12 @@ modprobe virtio_pci && modprobe 9pnet_virtio && modprobe 9p &&
     mount -t devpts -o ptmxmode=0666 devpts /host/dev/pts &&
     mount -t tmpfs tmpfs /host/dev/shm && chown "$uid:$gid" /host/dev/shm &&
     mount -t tmpfs tmpfs /host/run && mkdir -m 1777 /host/run/tmp &&
-    mount -t 9p -o "$nine_p,cache=mmap" tmp /host/tmp &&
+    mount -t 9p -o "$nine_p,cache=loose" tmp /host/tmp &&
     mkdir -p "/host/tmp/.wine-$uid" && mount -t tmpfs -o mode=0700 tmpfs "/host/tmp/.wine-$uid" &&
     chown "$uid:$gid" "/host/tmp/.wine-$uid" &&
     { [ "$home" = / ] || [ ! -d "/host$home" ] || { mount -t tmpfs tmpfs "/host$home" && chown "$uid:$gid" "/host$home"; }; } &&
-    mount -t 9p -o "$nine_p,cache=mmap" writable "/host$writable" &&
-    mount -t 9p -o "$nine_p,cache=mmap" run "/host$run" ||
+    mount -t 9p -o "$nine_p,cache=loose" writable "/host$writable" &&
+    mount -t 9p -o "$nine_p,cache=loose" run "/host$run" ||
     { echo "usbprobe-guest: cannot mount the host's folders"; poweroff -f; }
 chroot /host /usr/bin/setpriv --reuid="$uid" --regid="$gid" --clear-groups /bin/sh "$run/command" \
     </dev/null >"/host$run/out" 2>"/host$run/err"
