@@ -14,14 +14,6 @@
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 tree=$2 bridge_function=$3
-skip() {
-    echo "skipped: $*"
-    exit 77
-}
-fail() {
-    echo "$*" >&2
-    exit 1
-}
 run=
 arch=$1 cache_root=$4
 debian_vm=$here/../support/debian_vm.sh

@@ -1,7 +1,8 @@
 # Debian's own kernel of an architecture in qemu-system, for the tests that
 # need a real kernel: sourced by tests/real_kernel/on_debian_kernel.sh and
 # tests/support/in_debian_vm.sh, which set `arch` (a Debian architecture) and
-# `cache_root` (where guests are kept between runs) and define skip and fail.
+# `cache_root` (where guests are kept between runs). skip exits 77 (CTest's
+# skipped), saying why; fail exits 1.
 #
 # prepare_guest makes, or takes from the cache, the guest's base: Debian's
 # packages of that architecture, downloaded with apt-get download and only
@@ -20,6 +21,15 @@
 # (the guest's console log), accelerator, started, booted, ended and
 # qemu_status, and fails if the guest does not start. `run` must name a folder
 # of the caller's.
+
+skip() {
+    echo "skipped: $*"
+    exit 77
+}
+fail() {
+    echo "$*" >&2
+    exit 1
+}
 
 case $arch in
 amd64) qemu=qemu-system-x86_64 package=qemu-system-x86 kernel=linux-image-amd64 machine="-M pc" serial=ttyS0 ;;

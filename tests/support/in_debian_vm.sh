@@ -15,14 +15,6 @@ set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 cache_root=$1 writable=$(cd "$2" && pwd)
 shift 3
-skip() {
-    echo "skipped: $*"
-    exit 77
-}
-fail() {
-    echo "$*" >&2
-    exit 1
-}
 run=
 arch=amd64
 # qemu's fullest processor under TCG runs wine's 32-bit code wrongly; its
@@ -43,14 +35,13 @@ quote() { printf "'%s' " "$(printf '%s' "$1" | sed "s/'/'\\\\''/g")"; }
     for argument in "$@"; do quote "$argument"; done
     echo
 } >"$run/command"
+mkdir "$run/root"
 {
     echo "uid=$(id -u) gid=$(id -g)"
     printf 'home=%s\n' "$(quote "${HOME:-/}")"
     printf 'run=%s writable=%s\n' "$(quote "$run")" "$(quote "$writable")"
-} >"$run/guest"
-mkdir "$run/root"
+} >"$run/root/guest"
 install -m 0755 "$here/in_debian_vm_init.sh" "$run/root/init"
-cp "$run/guest" "$run/root/guest"
 (cd "$run/root" && find . | LC_ALL=C sort | cpio -o -H newc --quiet) | cat "$cache/base.cpio" - >"$run/initrd"
 
 share() { echo "-virtfs local,path=$1,mount_tag=$2,security_model=none,multidevs=remap$3"; }
