@@ -5,8 +5,9 @@
 # umask (077), locale, time zone, environment variables, and a clock more than
 # a year ahead. The two builds must give the same bytes; where they differ,
 # reprotest shows how with diffoscope. Both builds take libusb's source from
-# one verified copy, so neither needs the network, and neither builds the
-# tests. TESTED_RELEASE_DIR, a release scripts/release made of this tree,
+# one verified copy, and the riscv64 build takes the Debian 13 system the
+# tested release was built in, so neither needs the network, and neither
+# builds the tests. TESTED_RELEASE_DIR, a release scripts/release made of this tree,
 # whose trees ran the tests, must have come out the same too (unless the tree
 # has uncommitted changes, which that release holds and these builds do not).
 set -u
@@ -33,7 +34,7 @@ PATH=$work/bin:$PATH reprotest --verbose --variations=-all,+environment,+build_p
     --vary=environment.variables+=USBPROBE_BUILD_UMASK=077 \
     --vary=user_group.available+=usbprobe-build:usbprobe-build \
     --vary=time.faketimes=+400days --vary=locales.locale=fr_CH.UTF-8 \
-    "umask \${USBPROBE_BUILD_UMASK:-022} && sh scripts/release -DBUILD_TESTING=OFF -DUSBPROBE_LIBUSB_SOURCE_DIR=$work/libusb" \
+    "umask \${USBPROBE_BUILD_UMASK:-022} && USBPROBE_DEBIAN13_ROOT=$top/build/deps/debian13 sh scripts/release -DBUILD_TESTING=OFF -DUSBPROBE_LIBUSB_SOURCE_DIR=$work/libusb" \
     'build/release/*' -- null \
     >"$work/log" 2>&1
 status=$?
