@@ -4,7 +4,7 @@
 # the last commit tracks, under usbprobe-<version>/, each owned by 0:0 with
 # mode 0644 or 0755 and the commit's time. Unpacked into a fresh folder, with
 # no git and no network, its plain build with the tests on builds and passes
-# them.
+# them, skips none for want of network, and writes nothing into the source.
 tarball=$(realpath "$1")
 top=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
@@ -27,13 +27,18 @@ awk -v t="$expected_time" '$4 " " $5 != t' "$work/listing" | head -n 3 >"$work/o
 
 mkdir "$work/unpacked"
 tar -xzf "$tarball" -C "$work/unpacked"
+source_listing() { (cd "$work/unpacked/$name" && find . -printf '%p %s %T@\n' | LC_ALL=C sort); }
+source_listing >"$work/source-before"
 started=$(date +%s)
-if ! (cd "$work/unpacked/$name" && unshare -n sh -ec \
-    'cmake -S . -B build -DBUILD_TESTING=ON && cmake --build build && ctest --test-dir build --output-on-failure') \
-    >"$work/log" 2>&1; then
+if ! (cd "$work/unpacked" && unshare -n sh -ec "cmake -S $name -B build -DBUILD_TESTING=ON && cmake --build build &&
+    ctest --test-dir build --output-on-failure --output-junit junit.xml") >"$work/log" 2>&1; then
     tail -n 40 "$work/log"
     fail "the plain build of $tarball with its tests fails without network"
+elif ! sh "$top/tests/packaging/every_shipped_test_ran.sh" "$work/unpacked/build" >"$work/skips"; then
+    cat "$work/skips"
+    fail "offline, the plain build of $tarball skips tests"
 else
     echo "$(basename "$tarball"): exactly the tracked files, normalised; offline, its plain build $(grep -o '[0-9]*% tests passed.*' "$work/log") in $(($(date +%s) - started)) s"
 fi
+source_listing | diff "$work/source-before" - >"$work/written" || fail "the build wrote into the source: $(head -n 5 "$work/written")"
 exit "$failed"
