@@ -1,31 +1,46 @@
 #!/bin/sh
-# Runs the tool, as this build's .deb ships it, on Debian 12's own kernel for
-# the build's architecture in qemu-system, through the scenarios of
-# guest_init.sh. The guest is Debian's packages of that architecture, only
-# unpacked: the archive's current kernel, busybox, udev and the libraries the
-# tool and udev link; its devices are gadgets on the kernel's dummy_hcd.
-# Usage: on_debian_kernel.sh ARCH BUILD_TREE BRIDGE_FUNCTION CACHE
-#   ARCH             the .deb's architecture: amd64, i386, arm64 or armhf
+# Runs the tool, as this build's .deb ships it, on Debian's own kernel for the
+# build's architecture in qemu-system, through the scenarios of guest_init.sh;
+# and first resolves the .deb's dependencies as `apt install ./THE.deb` does
+# on that Debian release with nothing installed yet. The guest is Debian's
+# packages of that architecture and release, only unpacked: the archive's
+# current kernel, busybox, udev and the libraries the tool and udev link; its
+# devices are gadgets on the kernel's dummy_hcd.
+# Usage: on_debian_kernel.sh ARCH SUITE BUILD_TREE BRIDGE_FUNCTION CACHE
+#   ARCH             the .deb's architecture: amd64, i386, arm64, armhf or
+#                    riscv64 (on Debian 13 only)
+#   SUITE            the Debian release: bookworm (12) or trixie (13)
 #   BUILD_TREE       the build tree, whose CPack configuration makes the .deb
 #   BRIDGE_FUNCTION  the gadget program of guest_init.sh, built for ARCH
-#   CACHE            where the packages and the guest's base are kept between
-#                    runs; made again only when the archive has other versions
+#   CACHE            where the packages, apt's indexes and the guest's base are
+#                    kept between runs; made again only when the archive has
+#                    other versions
 # Exits 77 (skipped), saying why, where the machine or the packages cannot be had.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-tree=$2 bridge_function=$3
+arch=$1 suite=$2 tree=$3 bridge_function=$4 cache_root=$5
 run=
-arch=$1 cache_root=$4
 debian_vm=$here/../support/debian_vm.sh
 . "$debian_vm"
-prepare_guest
 
-# This run's part of the guest: the .deb's files, the gadget program, the script.
 run=$(mktemp -d)
 "${CPACK_COMMAND:-cpack}" --config "$tree/CPackConfig.cmake" -B "$run/package" >"$run/cpack.log" 2>&1 ||
     { cat "$run/cpack.log"; fail "cpack could not make the .deb"; }
+usbprobe_deb=$(echo "$run"/package/usbprobe_*_"$arch".deb)
+
+# apt on that release with an empty dpkg status: only this architecture's
+# packages, none of them installed.
+private_apt "$suite" true || skip "cannot fetch the indexes of $guest_name"
+: >"$run/status"
+private_apt "$suite" apt-get -s -o APT::Architecture="$arch" -o APT::Architectures="$arch" \
+    -o Dir::State::status="$run/status" -o Dir::State::extended_states="$run/extended_states" \
+    install "$usbprobe_deb" >"$run/apt.log" 2>&1 || { cat "$run/apt.log"; fail "$guest_name: apt cannot install the .deb"; }
+echo "$guest_name: apt installs the .deb with $(grep -c '^Inst ' "$run/apt.log") packages"
+
+prepare_guest
+# This run's part of the guest: the .deb's files, the gadget program, the script.
 mkdir -p "$run/root/usr/bin"
-dpkg-deb -x "$run"/package/usbprobe_*_"$arch".deb "$run/root"
+dpkg-deb -x "$usbprobe_deb" "$run/root"
 cp "$bridge_function" "$run/root/usr/bin/bridge_function"
 install -m 0755 "$here/guest_init.sh" "$run/root/init"
 (cd "$run/root" && find . | LC_ALL=C sort | cpio -o -H newc --quiet) | cat "$cache/base.cpio" - >"$run/initrd"
@@ -39,5 +54,5 @@ if [ "$qemu_status" -ne 0 ] ||
     ! tr -d '\r' <"$run/console" | grep -qx "usbprobe-guest: done: $rows passed, 0 failed, in .* s"; then
     tr -d '\r' <"$run/console" | tail -n 60
     cat "$run/qemu.log"
-    fail "$arch: not every one of the $rows scenarios passed (qemu's exit status: $qemu_status)"
+    fail "$guest_name: not every one of the $rows scenarios passed (qemu's exit status: $qemu_status)"
 fi
