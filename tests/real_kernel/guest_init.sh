@@ -50,6 +50,7 @@ bridge_path() {
 }
 bridge_is_gone() { [ -z "$(bridge_path)" ]; }
 port_is_there() { [ -c /dev/ttyUSB0 ] && [ -e "$(bridge_path):1.0/ttyUSB0" ]; }
+port_is_gone() { ! port_is_there; }
 plug_in() {
     modprobe dummy_hcd num=2 && modprobe libcomposite && modprobe usb_f_fs && modprobe usb_f_ss_lb &&
         mount -t configfs configfs /sys/kernel/config &&
@@ -73,11 +74,27 @@ unplug() {
 
 join() { sed -i "/^$1:/s/\$/,tester/; /^$1:/s/:,/:/" /etc/group; }
 join_dialout() { join dialout; }
-# The example rule as the .deb ships it, installed as its comment says.
+join_plugdev() { join plugdev; }
+# The example rule as the .deb ships it, installed as its comment says. There
+# is no logind here, so its uaccess tag gives no one access: tester is a user
+# without a local session, as over SSH.
 install_example_rule() {
     mkdir -p /etc/udev/rules.d && cp /usr/share/doc/usbprobe/examples/60-usbprobe.rules /etc/udev/rules.d/ &&
-        udevadm control --reload && udevadm trigger && udevadm settle && join plugdev ||
+        udevadm control --reload && udevadm trigger && udevadm settle ||
         { why="the example rule did not install"; return 1; }
+}
+
+# Another program takes the bridge from the serial driver, as a braille
+# display daemon does, and gives it back at the end of the row.
+take_the_port_away() {
+    take_bridge >/tmp/taker &
+    wait_until grep -q taken /tmp/taker && wait_until port_is_gone ||
+        { why="take_bridge did not take the bridge from the serial driver"; return 1; }
+}
+port_gone_then_back() {
+    port_is_there && { why="the serial port stayed while another program held the bridge"; return 1; }
+    kill -TERM "$(pidof take_bridge)" && wait_until port_is_there ||
+        { why="the serial driver did not get the bridge back"; return 1; }
 }
 
 # --- the checks --------------------------------------------------------------
@@ -87,9 +104,13 @@ port_works() {
     port_is_bound && stty -F /dev/ttyUSB0 115200 && stty -F /dev/ttyUSB0 | grep -q 'speed 115200 baud' ||
         { why="the serial port cannot be set up"; return 1; }
 }
-node_is_debians() {
+# systemd's default rule leaves the node 0664 root:root, and libusb's debug
+# output says why the open failed.
+node_is_default_and_libusb_says_why() {
     node=$(printf /dev/bus/usb/%03d/%03d "$(cat "$(bridge_path)/busnum")" "$(cat "$(bridge_path)/devnum")")
     [ "$(stat -c '%a %U:%G' "$node")" = "664 root:root" ] || { why="$node is $(stat -c '%a %U:%G' "$node")"; return 1; }
+    su -s /bin/sh tester -c 'LIBUSB_DEBUG=1 usbprobe </dev/null 2>&1 >/dev/null' |
+        grep -q "libusb couldn't open USB device $node, errno=13" || { why="libusb did not say why"; return 1; }
 }
 tester_opens_port() {
     su -s /bin/sh tester -c 'stty -F /dev/ttyUSB0 9600' || { why="tester cannot open the serial port: $(ls -l /dev/ttyUSB0)"; return 1; }
@@ -182,9 +203,11 @@ started=$(cut -d' ' -f1 /proc/uptime)
 #        name                       as         before                while waiting  ending     report  after
 scenario no_usb_controller          root       -                     -              keys       closed  -
 scenario root_opens_port_stays      root       plug_in               port_is_bound  keys       open    port_works
-scenario tester_debian_rules        tester     -                     -              keys       closed  node_is_debians
+scenario tester_default_rules       tester     -                     -              keys       closed  node_is_default_and_libusb_says_why
 scenario tester_in_dialout          tester     join_dialout          -              keys       closed  tester_opens_port
-scenario tester_with_example_rule   tester     install_example_rule  -              keys       open    port_works
+scenario tester_rule_not_in_plugdev tester     install_example_rule  -              keys       closed  -
+scenario tester_rule_in_plugdev     tester     join_plugdev          -              keys       open    port_works
+scenario port_taken_by_another      root       take_the_port_away    -              keys       open    port_gone_then_back
 scenario interrupted_at_prompt      root       -                     -              interrupt  none    port_works
 scenario no_usb_node                container  -                     -              keys       closed  port_works
 scenario unplugged_during_wait      root       -                     unplug         keys       open    -

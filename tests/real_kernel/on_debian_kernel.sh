@@ -6,19 +6,20 @@
 # packages of that architecture and release, only unpacked: the archive's
 # current kernel, busybox, udev and the libraries the tool and udev link; its
 # devices are gadgets on the kernel's dummy_hcd.
-# Usage: on_debian_kernel.sh ARCH SUITE BUILD_TREE BRIDGE_FUNCTION CACHE
+# Usage: on_debian_kernel.sh ARCH SUITE BUILD_TREE BRIDGE_FUNCTION TAKE_BRIDGE CACHE
 #   ARCH             the .deb's architecture: amd64, i386, arm64, armhf or
 #                    riscv64 (on Debian 13 only)
 #   SUITE            the Debian release: bookworm (12) or trixie (13)
 #   BUILD_TREE       the build tree, whose CPack configuration makes the .deb
 #   BRIDGE_FUNCTION  the gadget program of guest_init.sh, built for ARCH
+#   TAKE_BRIDGE      its program that takes the bridge from the serial driver
 #   CACHE            where the packages, apt's indexes and the guest's base are
 #                    kept between runs; made again only when the archive has
 #                    other versions
 # Exits 77 (skipped), saying why, where the machine or the packages cannot be had.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-arch=$1 suite=$2 tree=$3 bridge_function=$4 cache_root=$5
+arch=$1 suite=$2 tree=$3 bridge_function=$4 take_bridge=$5 cache_root=$6
 run=
 debian_vm=$here/../support/debian_vm.sh
 . "$debian_vm"
@@ -42,6 +43,7 @@ prepare_guest
 mkdir -p "$run/root/usr/bin"
 dpkg-deb -x "$usbprobe_deb" "$run/root"
 cp "$bridge_function" "$run/root/usr/bin/bridge_function"
+cp "$take_bridge" "$run/root/usr/bin/take_bridge"
 install -m 0755 "$here/guest_init.sh" "$run/root/init"
 (cd "$run/root" && find . | LC_ALL=C sort | cpio -o -H newc --quiet) | cat "$cache/base.cpio" - >"$run/initrd"
 
