@@ -7,7 +7,7 @@
 # from the same commit: every time stamp is the commit's (SOURCE_DATE_EPOCH),
 # the modes are set before packing and strip-nondeterminism normalises the
 # archives after. `cmake --install` on Linux installs no Debian format: the
-# tool, the man page, README.md and LICENSE.
+# tool, the man page, README.md, LICENSE and the example udev rule.
 set(CPACK_PACKAGE_NAME usbprobe)
 set(CPACK_PACKAGE_VENDOR "usbprobe developers")
 set(USBPROBE_MAINTAINER "usbprobe developers <usbprobe@maintainers.invalid>" CACHE STRING

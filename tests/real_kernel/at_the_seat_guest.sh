@@ -190,6 +190,21 @@ tester_gets() {
 tester_gets_closed() { tester_gets closed; }
 tester_gets_open() { tester_gets open; }
 
+# A user without a session at the seat, as over SSH, put into plugdev as the
+# README says: where the group is missing, it is made, then the rule installed
+# again (udev looks the group up when it reads the rule, and reads it again
+# only when the file has changed).
+remote_user_in_plugdev() {
+    { getent group plugdev >/dev/null || { groupadd --system plugdev && install_example_rule; }; } &&
+        useradd --no-create-home --groups plugdev remote && node_is "660 root:plugdev" ||
+        { why="${why:-plugdev could not be given to the user remote}"; return 1; }
+}
+remote_gets_open() {
+    printf '\n\n' | runuser -u remote -- usbprobe >/run/remote.out 2>/run/remote.err
+    tail -n 1 /run/remote.out | grep -qx 'Offen \.\.\. HANDLE_WERT: -\{0,1\}[1-9][0-9]*' && [ ! -s /run/remote.err ] ||
+        { why="remote got $(tail -n 1 /run/remote.out) $(head -c 200 /run/remote.err)"; return 1; }
+}
+
 passed=0 failed=0
 # row NAME STEP...: the steps and checks above, in turn, up to the first that
 # fails.
@@ -224,6 +239,9 @@ driver() {
     #                                keeps the bridge
     #   node_as_the_rule_leaves_it   the mode and group that the rule's second
     #                                line gives, or not, where plugdev is missing
+    #   remote_user_in_plugdev       a user outside the seat's session, put into
+    #                                plugdev (made first where missing): the tool
+    #                                reports the bridge open
     #   name                          steps
     row installed_with_apt            install_deb
     say "info: first row done after $(uptime_s) s"
@@ -231,6 +249,7 @@ driver() {
     row closed_without_the_rule       plug_in node_as_systemd_leaves_it no_acl_for_tester tester_gets_closed
     row open_with_the_example_rule    install_example_rule tester_gets_open acl_for_tester port_is_bound
     row node_as_the_rule_leaves_it    node_as_the_rule_leaves_it
+    row remote_user_in_plugdev        remote_user_in_plugdev remote_gets_open
 
     # What udev made of the rule's group line here.
     if [ -e "$bridge_node" ]; then
