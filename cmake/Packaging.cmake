@@ -135,18 +135,9 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   # dpkg-shlibdeps names the runtime packages, libusb-1.0-0 among them.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  # The package is for the architecture the compiler builds for, not the
-  # build machine's: a cross build makes, say, an arm64 package.
-  find_program(DPKG_ARCHITECTURE dpkg-architecture)
-  if(DPKG_ARCHITECTURE)
-    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -dumpmachine
-                    OUTPUT_VARIABLE compiler_target OUTPUT_STRIP_TRAILING_WHITESPACE)
-    execute_process(COMMAND ${DPKG_ARCHITECTURE} -t${compiler_target} -qDEB_HOST_ARCH
-                    OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE OUTPUT_STRIP_TRAILING_WHITESPACE
-                    RESULT_VARIABLE failed)
-    if(failed OR CPACK_DEBIAN_PACKAGE_ARCHITECTURE STREQUAL "")
-      message(FATAL_ERROR "dpkg-architecture knows no Debian architecture for ${compiler_target}")
-    endif()
+  # The package is for the architecture the compiler builds for.
+  if(USBPROBE_DEBIAN_ARCH)
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${USBPROBE_DEBIAN_ARCH})
   elseif(CMAKE_CROSSCOMPILING)
     message(FATAL_ERROR "A cross build needs dpkg-architecture (dpkg-dev) to name its package's architecture")
   endif()
