@@ -2,6 +2,8 @@
 # written there).
 #   usbprobe_targets(OUT)                    OUT: every preset, in the map's order
 #   usbprobe_target(PRESET FIELD OUT)        OUT: that field of PRESET's row
+#   usbprobe_target_of(FIELD VALUE OUT)      OUT: the first preset whose FIELD is
+#                                            VALUE, or "" where none is
 include_guard(GLOBAL)
 set(USBPROBE_TARGETS_FILE ${CMAKE_CURRENT_LIST_DIR}/targets.txt)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${USBPROBE_TARGETS_FILE})
@@ -52,4 +54,16 @@ function(usbprobe_target preset field out)
     endif()
   endforeach()
   message(FATAL_ERROR "${USBPROBE_TARGETS_FILE} has no preset ${preset}")
+endfunction()
+
+function(usbprobe_target_of field value out)
+  usbprobe_targets(presets)
+  foreach(preset IN LISTS presets)
+    usbprobe_target(${preset} ${field} this)
+    if(this STREQUAL value)
+      set(${out} ${preset} PARENT_SCOPE)
+      return()
+    endif()
+  endforeach()
+  set(${out} "" PARENT_SCOPE)
 endfunction()
