@@ -40,7 +40,8 @@ if [ "$required" != "$proven" ]; then
 fi
 
 git -C "$top" archive --prefix=usbprobe/ HEAD | tar -x -C "$root" || { echo "cannot unpack the last commit"; exit 1; }
-printf '\nTaste druecken fuer Pruefung ob 1A86:7523 offen ist.\n\nHANDLE_WERT: 0 ... geschlossen' >"$work/expected"
+. "$top/tests/support/words.sh"
+printf "$USBPROBE_PROMPT$USBPROBE_CLOSED" >"$work/expected"
 chroot "$root" /usr/bin/env -i PATH=/usr/bin:/bin HOME=/root sh -c \
     'cd /usbprobe && cmake -S . -B build && cmake --build build && ./build/usbprobe </dev/null >/output &&
      cmake --install build --prefix /installed && cd /installed && find . -type f | LC_ALL=C sort >/installed-files' \

@@ -1,2 +1,1 @@
-set(USBPROBE_TARGET_TRIPLET x86_64-w64-mingw32)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64.cmake)
