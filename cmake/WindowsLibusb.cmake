@@ -1,20 +1,20 @@
 # libusb-1.0 for the Windows builds: a static library built from the upstream
-# tarball of Debian's source package libusb-1.0 at exactly the version below,
-# in the suite below, whose checksum is committed beside this file (the
-# archive serves neither that package's .dsc nor Debian's changes, which touch
-# only the packaging). libusb 1.0.27 and later no longer wait about a second in
-# every device listing for each device that Windows left unconfigured, one
-# without a driver say. It is built once per architecture and checkout, the
-# first time a Windows build of that architecture is configured, and every
-# preset of the checkout shares it. pkg-config then finds it instead of the
-# host's libusb.
-set(USBPROBE_LIBUSB_VERSION 2:1.0.28-1)
-set(USBPROBE_LIBUSB_SUITE trixie)
-set(USBPROBE_LIBUSB_DEBIAN_RELEASE "Debian 13 (${USBPROBE_LIBUSB_SUITE})")
+# tarball of Debian's source package libusb-1.0 at exactly the version and
+# suite that libusb.txt names, whose checksum is committed beside it in
+# libusb.sha256 (the archive serves neither that package's .dsc nor Debian's
+# changes, which touch only the packaging). libusb 1.0.27 and later no longer
+# wait about a second in every device listing for each device that Windows
+# left unconfigured, one without a driver say. It is built once per
+# architecture and checkout, the first time a Windows build of that
+# architecture is configured, and every preset of the checkout shares it.
+# pkg-config then finds it instead of the host's libusb.
+file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/libusb.txt pin REGEX "^(version|suite) ")
+string(REGEX REPLACE ".*version ([^;]*).*" "\\1" USBPROBE_LIBUSB_VERSION "${pin}")
+string(REGEX REPLACE ".*suite ([^;]*).*" "\\1" USBPROBE_LIBUSB_SUITE "${pin}")
+set(USBPROBE_LIBUSB_DEBIAN_RELEASE "Debian ${USBPROBE_LIBUSB_SUITE}")
 string(REGEX REPLACE "^[0-9]+:" "" without_epoch ${USBPROBE_LIBUSB_VERSION})
 string(REGEX REPLACE "-[^-]+$" "" LIBUSB_UPSTREAM_VERSION ${without_epoch})
-set(LIBUSB_SUMS_VERSION ${without_epoch})
-set(libusb_sums ${CMAKE_CURRENT_LIST_DIR}/libusb-1.0_${LIBUSB_SUMS_VERSION}.sha256)
+set(libusb_sums ${CMAKE_CURRENT_LIST_DIR}/libusb.sha256)
 set(LIBUSB_TARBALL libusb-1.0_${LIBUSB_UPSTREAM_VERSION}.orig.tar.bz2)
 set(USBPROBE_DEPS_DIR "${PROJECT_SOURCE_DIR}/build/deps" CACHE PATH
     "Where the Windows builds keep the libusb they build, shared by every build of the checkout")
@@ -38,7 +38,7 @@ execute_process(
 if(NOT built EQUAL 0)
   message(FATAL_ERROR "Could not build libusb-1.0 for ${USBPROBE_TARGET_TRIPLET}")
 endif()
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${libusb_sums}")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${libusb_sums}" ${CMAKE_CURRENT_LIST_DIR}/libusb.txt)
 list(APPEND CMAKE_FIND_ROOT_PATH "${windows_libusb}")
 set(ENV{PKG_CONFIG_LIBDIR} "${windows_libusb}/lib/pkgconfig")
 set(ENV{PKG_CONFIG_PATH} "")

@@ -4,8 +4,8 @@
 # the builds (cmake/targets.txt) gives the processor, the compiler's triplet and
 # the qemu-user program that runs the target's code here, without binfmt_misc;
 # none where the including file sets USBPROBE_TARGET_RUNS_HERE.
-include(${CMAKE_CURRENT_LIST_DIR}/Targets.cmake)
 get_filename_component(preset ${CMAKE_PARENT_LIST_FILE} NAME_WE)
+include(${CMAKE_CURRENT_LIST_DIR}/Targets.cmake)
 usbprobe_target(${preset} triplet USBPROBE_TARGET_TRIPLET)
 usbprobe_target(${preset} processor processor)
 usbprobe_target(${preset} qemu_user emulator)

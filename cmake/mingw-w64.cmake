@@ -1,8 +1,8 @@
 # Cross compilation for Windows with Debian's mingw-w64 (POSIX thread model).
 # Included by the toolchain file cmake/PRESET.cmake of each Windows preset,
 # whose row in the map of the builds (cmake/targets.txt) gives the triplet.
-include(${CMAKE_CURRENT_LIST_DIR}/Targets.cmake)
 get_filename_component(preset ${CMAKE_PARENT_LIST_FILE} NAME_WE)
+include(${CMAKE_CURRENT_LIST_DIR}/Targets.cmake)
 usbprobe_target(${preset} triplet USBPROBE_TARGET_TRIPLET)
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_C_COMPILER ${USBPROBE_TARGET_TRIPLET}-gcc-posix)

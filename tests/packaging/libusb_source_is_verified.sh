@@ -11,6 +11,9 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failed=0
 fail() { echo "$*"; failed=1; }
+version=$(sed -n 's/^version //p' "$top/cmake/libusb.txt")
+suite=$(sed -n 's/^suite //p' "$top/cmake/libusb.txt")
+tarball=$(awk '{ print $2 }' "$top/cmake/libusb.sha256")
 
 # NAME CHANGE FILE EXPECTED: CHANGE is applied to FILE in a copy of the source.
 while read -r name change file expected; do
@@ -29,15 +32,17 @@ while read -r name change file expected; do
     elif ! grep -q "$work/source/$file is missing or does not match its checksum" "$work/log"; then
         cat "$work/log"; fail "$name: the configure did not name $file"
     fi
-done <<'CASES'
+done <<CASES
 as_fetched none - configures
-changed_tarball byte libusb-1.0_1.0.28.orig.tar.bz2 stops
-missing_tarball remove libusb-1.0_1.0.28.orig.tar.bz2 stops
+changed_tarball byte $tarball stops
+missing_tarball remove $tarball stops
 CASES
 
-sh "$top/scripts/build-windows-libusb" i686-w64-mingw32 2:1.0.28-0.1 trixie "$top/cmake/libusb-1.0_1.0.28-1.sha256" \
+# A version of the pinned upstream release that the archive never had.
+gone=${version%-*}-0.1
+sh "$top/scripts/build-windows-libusb" i686-w64-mingw32 "$gone" "$suite" "$top/cmake/libusb.sha256" \
     "$work/fetch" fetch "$work/prefix" >"$work/log" 2>&1 && fail "a version the archive lacks was built"
-grep -q "libusb-1.0 2:1.0.28-0.1 is no longer in trixie of the distribution's archive" "$work/log" &&
+grep -q "libusb-1.0 $gone is no longer in $suite of the distribution's archive" "$work/log" &&
     grep -q -- "-DUSBPROBE_LIBUSB_SOURCE_DIR=" "$work/log" ||
     { cat "$work/log"; fail "a version the archive lacks is not reported as such"; }
 
