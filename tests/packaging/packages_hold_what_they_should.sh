@@ -1,7 +1,8 @@
 #!/bin/sh
 # Usage: packages_hold_what_they_should.sh PACKAGE...   (.deb and .zip files)
 # Each .deb (one per architecture) installs the tool, its man page, README,
-# copyright, changelog and example udev rule, depends on libusb's runtime and passes lintian without error
+# copyright, changelog and example udev rule (where the README's command that
+# copies the rule finds it), depends on libusb's runtime and passes lintian without error
 # or warning (lintian also fails a tool built for another architecture than
 # the package names); its binary passes hardening-check, and lintian names no
 # missing hardening; the man page renders without warnings. Each .zip holds
@@ -28,8 +29,12 @@ check_deb() {
     lintian --fail-on error,warning "$deb" 2>/dev/null || fail "lintian finds fault with $deb"
     lintian -I "$deb" 2>/dev/null | grep hardening && fail "lintian finds hardening missing in $deb"
 
-    rm -rf "$work/deb"
+    rm -rf "$work/deb" "$work/rules.d"
     dpkg-deb -x "$deb" "$work/deb"
+    mkdir "$work/rules.d"
+    PATH=$work/deb/usr/bin:$PATH sh -c "$(echo "$rule_command" | sed "s|/etc/udev/rules.d/|$work/rules.d/|")" &&
+        cmp -s "$work/rules.d/60-usbprobe.rules" "$top/doc/60-usbprobe.rules" ||
+        fail "the README's command does not copy the rule from $deb's files: $rule_command"
     # Not its control-flow check: Debian 12's C start files carry no x86 CET
     # marking, so no binary linked there gets it unless forced (Debian's own,
     # lsusb and cmake, neither), and arm64 and armhf binaries never do.
@@ -69,7 +74,7 @@ check_zip() {
     tarball=$(ls source/libusb/*.orig.tar.*) || fail "$zip lacks libusb's source"
     tr -d '\r' <NOTICE.txt | grep -q "libusb 1\.0\.[0-9]*," && tr -d '\r' <NOTICE.txt | grep -q "$(basename "$tarball")" ||
         fail "NOTICE.txt does not name libusb's version and source"
-    (cd source/libusb && sha256sum "$(basename "$tarball")") | cmp -s - "$top"/cmake/libusb-1.0_*.sha256 ||
+    (cd source/libusb && sha256sum "$(basename "$tarball")") | cmp -s - "$top/cmake/libusb.sha256" ||
         fail "$zip's source/libusb is not the libusb source the committed sum names"
     (cd source/usbprobe-*/ && find . -type f | sed 's|^\./||' | LC_ALL=C sort | diff "$work/tracked" -) ||
         fail "$zip's source is not the files git tracks (< only tracked, > only shipped)"
@@ -78,6 +83,9 @@ check_zip() {
     done <"$work/tracked"
 }
 
+# The README's command that copies the example rule, less its sudo.
+rule_command=$(sed -n 's|^sudo \(cp .*60-usbprobe\.rules" /etc/udev/rules\.d/\)$|\1|p' "$top/README.md")
+[ -n "$rule_command" ] || fail "the README gives no command that copies the example rule"
 here=$(pwd)
 for package in "$@"; do
     cd "$here"

@@ -42,11 +42,14 @@ fi
 git -C "$top" archive --prefix=usbprobe/ HEAD | tar -x -C "$root" || { echo "cannot unpack the last commit"; exit 1; }
 . "$top/tests/support/words.sh"
 printf "$USBPROBE_PROMPT$USBPROBE_CLOSED" >"$work/expected"
-chroot "$root" /usr/bin/env -i PATH=/usr/bin:/bin HOME=/root sh -c \
+# The README's command that copies the example rule, less its sudo, into /rules.d/.
+rule_command=$(sed -n 's|^sudo \(cp .*60-usbprobe\.rules"\) /etc/udev/rules\.d/$|\1 /rules.d/|p' "$top/README.md")
+chroot "$root" /usr/bin/env -i PATH=/usr/bin:/bin HOME=/root RULE_COMMAND="$rule_command" sh -c \
     'cd /usbprobe && cmake -S . -B build && cmake --build build && ./build/usbprobe </dev/null >/output &&
-     cmake --install build --prefix /installed && cd /installed && find . -type f | LC_ALL=C sort >/installed-files' \
+     cmake --install build --prefix /installed && cd /installed && find . -type f | LC_ALL=C sort >/installed-files &&
+     mkdir /rules.d && PATH=/installed/bin:$PATH sh -c "$RULE_COMMAND"' \
     >"$work/log" 2>&1 ||
-    { cat "$work/log"; echo "the plain build, its run or its install fails with CMake $proven on Debian $release"; exit 1; }
+    { cat "$work/log"; echo "the plain build, its run, its install or the README's copy of the rule fails with CMake $proven on Debian $release"; exit 1; }
 if ! cmp -s "$work/expected" "$root/output"; then
     echo "built with CMake $proven on Debian $release, the tool printed:"
     od -c "$root/output"
@@ -62,4 +65,6 @@ if [ "$(cat "$root/installed-files")" != "$expected" ]; then
     cat "$root/installed-files"
     exit 1
 fi
+cmp -s "$root/rules.d/60-usbprobe.rules" "$top/doc/60-usbprobe.rules" ||
+    { echo "the README's command does not copy the example rule of an install under another prefix: $rule_command"; exit 1; }
 echo "the plain build of the last commit works with CMake $proven (Debian $release), the minimum CMakeLists.txt names"

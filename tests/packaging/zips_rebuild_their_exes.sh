@@ -21,6 +21,15 @@ cd "$work/release"
 for zip in "$release"/*.zip; do unzip -q "$zip"; done
 cp "$release"/* .
 sha256sum --quiet --strict -c SHA256SUMS || fail "SHA256SUMS does not check against the release"
+# The README's check of one download, beside SHA256SUMS alone: it passes, and
+# fails once the download has changed.
+mkdir "$work/download"
+cp SHA256SUMS "$(ls ./*.deb | head -n 1)" "$work/download/"
+(cd "$work/download" && sha256sum -c --ignore-missing SHA256SUMS >/dev/null 2>&1) ||
+    fail "sha256sum -c --ignore-missing SHA256SUMS fails on a download as released"
+printf x >>"$(ls "$work"/download/*.deb)"
+(cd "$work/download" && sha256sum -c --ignore-missing SHA256SUMS >/dev/null 2>&1) &&
+    fail "sha256sum -c --ignore-missing SHA256SUMS passes a changed download"
 
 for zip in *.zip; do
     name=${zip%.zip}
