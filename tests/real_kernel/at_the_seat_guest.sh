@@ -19,6 +19,9 @@ here=/usr/local/lib/at-the-seat
 # tool's out, err and status and the cgroup it ran in): tester's own folder.
 talk=/var/lib/at-the-seat
 . $here/settings
+# The tool's words (printf formats): USBPROBE_LIST_LINE, USBPROBE_OPENED,
+# USBPROBE_CLOSED.
+. $here/words.sh
 say() { echo "usbprobe-guest: $*"; }
 uptime_s() { cut -d' ' -f1 /proc/uptime; }
 
@@ -162,25 +165,33 @@ install_example_rule() {
         { why="the example rule did not install"; return 1; }
 }
 
-# tester_gets REPORT: tester's shell runs the tool, Enter for both of its
+# reports open|closed FILE: the last line of the tool's output FILE is its
+# report of the bridge open (USBPROBE_OPENED and a handle other than 0) or
+# closed (USBPROBE_CLOSED).
+reports() {
+    report=$(tail -n 1 "$2")
+    case $1 in
+    open)
+        handle=${report#"$(printf "$USBPROBE_OPENED")"}
+        [ "$handle" != "$report" ] && echo "$handle" | grep -qx -- '-\{0,1\}[1-9][0-9]*' ;;
+    closed) [ "$report" = "$(printf "$USBPROBE_CLOSED")" ] ;;
+    esac
+}
+
+# tester_gets open|closed: tester's shell runs the tool, Enter for both of its
 # prompts, in tester's session at the seat; it lists the bridge and reports
-# the bridge open ("Offen ... HANDLE_WERT: <n>") or closed ("HANDLE_WERT: 0
-# ... geschlossen").
+# the bridge so.
 tester_gets() {
     rm -f $talk/answered
     : >$talk/ask
     wait_until 60 [ -e $talk/answered ] || { why="tester's shell did not run the tool"; return 1; }
-    case $1 in
-    open) report='Offen \.\.\. HANDLE_WERT: -\{0,1\}[1-9][0-9]*' ;;
-    closed) report='HANDLE_WERT: 0 \.\.\. geschlossen' ;;
-    esac
     if [ "$(cat $talk/cgroup)" != "0::/user.slice/user-1000.slice/session-$session.scope" ]; then
         why="the tool ran in $(cat $talk/cgroup), not in tester's session $session"
     elif [ "$(cat $talk/status)" != 0 ] || [ -s $talk/err ]; then
         why="exit status $(cat $talk/status), stderr: $(head -c 300 $talk/err)"
-    elif ! grep -qx 'Vendor:Device = 1A86:7523' $talk/out; then
+    elif ! grep -qxF "$(printf "$USBPROBE_LIST_LINE" 0x1A86 0x7523)" $talk/out; then
         why="the list lacks the bridge: $(tr '\n' ' ' <$talk/out)"
-    elif ! tail -n 1 $talk/out | grep -qx "$report"; then
+    elif ! reports "$1" $talk/out; then
         why="reported $(tail -n 1 $talk/out)"
     else
         return 0
@@ -201,7 +212,7 @@ remote_user_in_plugdev() {
 }
 remote_gets_open() {
     printf '\n\n' | runuser -u remote -- usbprobe >/run/remote.out 2>/run/remote.err
-    tail -n 1 /run/remote.out | grep -qx 'Offen \.\.\. HANDLE_WERT: -\{0,1\}[1-9][0-9]*' && [ ! -s /run/remote.err ] ||
+    reports open /run/remote.out && [ ! -s /run/remote.err ] ||
         { why="remote got $(tail -n 1 /run/remote.out) $(head -c 200 /run/remote.err)"; return 1; }
 }
 

@@ -14,6 +14,9 @@ mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 mount -t tmpfs tmpfs /run
 say() { echo "usbprobe-guest: $*"; }
+# The tool's words (printf formats): USBPROBE_LIST_LINE, USBPROBE_PROMPT,
+# USBPROBE_OPENED and USBPROBE_CLOSED.
+. /words.sh
 say "kernel $(uname -r) $(uname -m), up after $(cut -d' ' -f1 /proc/uptime) s"
 
 # Debian's users and groups, and one ordinary user, before udev reads its rules.
@@ -118,10 +121,14 @@ tester_opens_port() {
 listed_in_sysfs() {
     for device in /sys/bus/usb/devices/*; do
         [ -f "$device/idVendor" ] || continue
-        echo "Vendor:Device = $(tr a-f A-F <"$device/idVendor"):$(tr a-f A-F <"$device/idProduct")"
+        # shellcheck disable=SC2059
+        printf "$USBPROBE_LIST_LINE" "0x$(cat "$device/idVendor")" "0x$(cat "$device/idProduct")"
     done | sort
 }
-prompt='\nTaste druecken fuer Pruefung ob 1A86:7523 offen ist.\n\n'
+# The prompt's line of text, and the report's words without the handle.
+prompt_line=$(printf "$USBPROBE_PROMPT" | grep -m 1 .)
+opened=$(printf "$USBPROBE_OPENED")
+closed=$(printf "$USBPROBE_CLOSED")
 # printed_as_expected REPORT: the list is what sysfs listed before the run, in
 # any order, and then come the prompt and the report, byte for byte.
 printed_as_expected() {
@@ -130,11 +137,15 @@ printed_as_expected() {
     cmp -s /tmp/listed /tmp/listed-before ||
         { why="listed $(tr '\n' ' ' </tmp/listed)instead of $(tr '\n' ' ' </tmp/listed-before)"; return 1; }
     tail -n +$((lines + 1)) /tmp/out >/tmp/rest
+    # The handle: signed decimal, never 0.
+    handle=$(tail -n 1 /tmp/rest)
+    handle=${handle#"$opened"}
+    echo "$handle" | grep -qx -- '-\{0,1\}[1-9][0-9]*' || handle=
+    # shellcheck disable=SC2059
     case $1 in
-    open) printf "${prompt}Offen ... HANDLE_WERT: %s" \
-        "$(sed -n 's/^Offen \.\.\. HANDLE_WERT: \(-\{0,1\}[1-9][0-9]*\)$/\1/p' /tmp/rest)" ;;
-    closed) printf "${prompt}HANDLE_WERT: 0 ... geschlossen" ;;
-    none) printf "$prompt" ;;
+    open) printf "$USBPROBE_PROMPT$USBPROBE_OPENED%s" "$handle" ;;
+    closed) printf "$USBPROBE_PROMPT$USBPROBE_CLOSED" ;;
+    none) printf "$USBPROBE_PROMPT" ;;
     esac >/tmp/expected
     cmp -s /tmp/rest /tmp/expected || { why="printed $(od -An -c /tmp/rest | tr -s '\n' ' ')"; return 1; }
 }
@@ -143,14 +154,14 @@ printed_as_expected() {
 # interrupts it) after the check of the row; it ends with the check's verdict.
 drive() {
     exec 3>/tmp/in
-    wait_until grep -q '^Taste' /tmp/out || { echo "no prompt" >/tmp/why; exit 1; }
+    wait_until grep -qxF "$prompt_line" /tmp/out || { echo "no prompt" >/tmp/why; exit 1; }
     why=
     [ "$1" = - ] || $1 || { echo "$why" >/tmp/why; kill -INT "$(pidof usbprobe)"; exit 1; }
     case $2 in
     keys)
         # After the report, the tool waits once more, the device released.
         echo >&3
-        wait_until grep -q HANDLE_WERT /tmp/out || { echo "no report after the first key" >/tmp/why; exit 1; }
+        wait_until grep -qF -e "$opened" -e "$closed" /tmp/out || { echo "no report after the first key" >/tmp/why; exit 1; }
         pid=$(pidof usbprobe) || { echo "ended before the second key" >/tmp/why; exit 1; }
         ! ls -l "/proc/$pid/fd" | grep -q /dev/bus/usb || { echo "holds the USB node at its last wait" >/tmp/why; echo >&3; exit 1; }
         echo >&3 ;;
@@ -165,8 +176,8 @@ passed=0 failed=0
 #   BEFORE, WHILE_WAITING, AFTER: a step or check of those above, or -
 #   ENDING   keys (Enter, then after the report, once the device is released,
 #            Enter again) or interrupt (SIGINT at the prompt)
-#   REPORT   open ("Offen ... HANDLE_WERT: <n>"), closed ("HANDLE_WERT: 0 ...
-#            geschlossen") or none (the tool ends at the prompt)
+#   REPORT   open (USBPROBE_OPENED and the handle), closed (USBPROBE_CLOSED)
+#            or none (the tool ends at the prompt)
 scenario() {
     name=$1 why=
     if [ "$3" = - ] || $3; then

@@ -7,9 +7,9 @@
 # current kernel, busybox, udev and the libraries the tool and udev link; its
 # devices are gadgets on the kernel's dummy_hcd.
 # Usage: on_debian_kernel.sh ARCH SUITE BUILD_TREE BRIDGE_FUNCTION TAKE_BRIDGE CACHE
-#   ARCH             the .deb's architecture: amd64, i386, arm64, armhf or
-#                    riscv64 (on Debian 13 only)
-#   SUITE            the Debian release: bookworm (12) or trixie (13)
+#   ARCH             the .deb's architecture
+#   SUITE            the Debian release whose kernel the map of the builds
+#                    (cmake/targets.txt) gives ARCH
 #   BUILD_TREE       the build tree, whose CPack configuration makes the .deb
 #   BRIDGE_FUNCTION  the gadget program of guest_init.sh, built for ARCH
 #   TAKE_BRIDGE      its program that takes the bridge from the serial driver
@@ -20,41 +20,48 @@
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 arch=$1 suite=$2 tree=$3 bridge_function=$4 take_bridge=$5 cache_root=$6
-run=
 debian_vm=$here/../support/debian_vm.sh
-. "$debian_vm"
+guest_name="$arch Debian $suite"
+# The guest's files get the modes it needs, whatever the caller's umask.
+umask 022
+fail() {
+    echo "$*" >&2
+    exit 1
+}
 
 run=$(mktemp -d)
+trap 'rm -rf "$run"' EXIT
 "${CPACK_COMMAND:-cpack}" --config "$tree/CPackConfig.cmake" -B "$run/package" >"$run/cpack.log" 2>&1 ||
     { cat "$run/cpack.log"; fail "cpack could not make the .deb"; }
 usbprobe_deb=$(echo "$run"/package/usbprobe_*_"$arch".deb)
 
 # apt on that release with an empty dpkg status: only this architecture's
 # packages, none of them installed.
-private_apt "$suite" true || skip "cannot fetch the indexes of $guest_name"
+sh "$debian_vm" apt "$suite" "$cache_root" || { echo "skipped: cannot fetch the indexes of $guest_name"; exit 77; }
 : >"$run/status"
-private_apt "$suite" apt-get -s -o APT::Architecture="$arch" -o APT::Architectures="$arch" \
+sh "$debian_vm" apt "$suite" "$cache_root" apt-get -s -o APT::Architecture="$arch" -o APT::Architectures="$arch" \
     -o Dir::State::status="$run/status" -o Dir::State::extended_states="$run/extended_states" \
     install "$usbprobe_deb" >"$run/apt.log" 2>&1 || { cat "$run/apt.log"; fail "$guest_name: apt cannot install the .deb"; }
 echo "$guest_name: apt installs the .deb with $(grep -c '^Inst ' "$run/apt.log") packages"
 
-prepare_guest
-# This run's part of the guest: the .deb's files, the gadget program, the script.
+cache=$(sh "$debian_vm" prepare "$arch" "$suite" "$cache_root") || exit
+# This run's part of the guest: the .deb's files, the gadget program, the
+# script and the tool's words.
 mkdir -p "$run/root/usr/bin"
 dpkg-deb -x "$usbprobe_deb" "$run/root"
 cp "$bridge_function" "$run/root/usr/bin/bridge_function"
 cp "$take_bridge" "$run/root/usr/bin/take_bridge"
 install -m 0755 "$here/guest_init.sh" "$run/root/init"
+cp "$here/../support/words.sh" "$run/root/words.sh"
 (cd "$run/root" && find . | LC_ALL=C sort | cpio -o -H newc --quiet) | cat "$cache/base.cpio" - >"$run/initrd"
 
-boot_guest "$run/initrd" ""
+booted=yes
+sh "$debian_vm" boot "$arch" "$suite" "$cache_root" "$run" "$run/initrd" "" || booted=
 
 tr -d '\r' <"$run/console" | sed -n 's/^usbprobe-guest: //p'
-guest_timing
 rows=$(grep -c '^scenario ' "$here/guest_init.sh")
-if [ "$qemu_status" -ne 0 ] ||
-    ! tr -d '\r' <"$run/console" | grep -qx "usbprobe-guest: done: $rows passed, 0 failed, in .* s"; then
+if [ -z "$booted" ] || ! tr -d '\r' <"$run/console" | grep -qx "usbprobe-guest: done: $rows passed, 0 failed, in .* s"; then
     tr -d '\r' <"$run/console" | tail -n 60
     cat "$run/qemu.log"
-    fail "$guest_name: not every one of the $rows scenarios passed (qemu's exit status: $qemu_status)"
+    fail "$guest_name: not every one of the $rows scenarios passed"
 fi

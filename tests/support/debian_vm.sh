@@ -1,37 +1,48 @@
+#!/bin/sh
 # Debian's own kernel of an architecture in qemu-system, for the tests that
-# need a real kernel: sourced by tests/real_kernel/on_debian_kernel.sh and
-# tests/support/in_debian_vm.sh, which set `arch` (a Debian architecture),
-# `cache_root` (where guests are kept between runs) and maybe `suite`: the
-# Debian release the guest is made of, bookworm (Debian 12, the default) or
-# trixie (Debian 13). skip exits 77 (CTest's skipped), saying why; fail exits 1.
+# need a real kernel. How each architecture's kernel boots (the flavour, the
+# qemu-system program, machine, processor and console) comes from the map of
+# the builds, cmake/targets.txt: the kernels column of the row whose arch is
+# ARCH names SUITE's flavour, and a flavour that is another row's arch boots
+# as that row does.
 #
-# prepare_guest makes, or takes from the cache, the guest's base: Debian's
-# packages of that architecture and release, downloaded with apt-get download
-# and only unpacked, never installed: the archive's current kernel, busybox,
-# udev and the libraries the tool and udev link or load. Debian 12's come
-# through this machine's apt lists, Debian 13's through private_apt. Of the
-# kernel's modules it keeps the USB core, the gadget side, the module that
-# modules.alias gives for 1A86:7523, and virtio's PCI transport with 9p, by
-# which a guest reaches this machine's files; depmod indexes them for
-# busybox's modprobe and udev. It sets cache (the folder holding kernel and
-# base.cpio), kernel (the package), release (its version) and guest_name
-# ("arm64 Debian 13", say).
+# Usage: debian_vm.sh prepare ARCH SUITE CACHE
+#   Makes, or takes from CACHE, the guest's base and prints its folder
+#   (CACHE/SUITE/ARCH): kernel, base.cpio and made-of. The base is Debian's
+#   packages of ARCH in SUITE, downloaded with apt-get download and only
+#   unpacked, never installed: the archive's current kernel, busybox, udev,
+#   the tool's libraries and the libraries these depend on. Of the kernel's
+#   modules it keeps the USB core, the gadget side, the module that
+#   modules.alias gives for 1A86:7523, and virtio's PCI transport with 9p, by
+#   which a guest reaches this machine's files; depmod indexes them for
+#   busybox's modprobe and udev. This machine's own release comes through its
+#   apt lists, any other through a private apt tree in CACHE/apt.
 #
-# boot_guest INITRD APPEND [QEMU_OPTION...] starts the kernel with INITRD as
-# its initramfs and waits until it powers off. It uses KVM where KVM starts the
-# guest and TCG elsewhere (KVM that failed once stays off for the cache); the
-# guest's init must print "usbprobe-guest: kernel ..." first. It sets console
-# (the guest's console log), accelerator, started, booted, ended and
-# qemu_status, and fails if the guest does not start. `run` must name a folder
-# of the caller's.
+# Usage: debian_vm.sh boot [-m MIB] [-t SECONDS] [-c CPU] ARCH SUITE CACHE RUN INITRD APPEND [QEMU_OPTION...]
+#   Boots the prepared kernel with INITRD as its initramfs and the kernel
+#   command line APPEND, and waits until the guest powers off; the guest's
+#   init must print "usbprobe-guest: kernel ..." first. It uses KVM where KVM
+#   starts the guest and TCG elsewhere (KVM that failed once stays off for
+#   CACHE); -c names the processor under TCG instead of the map's, -m the
+#   memory (512 MiB), -t the time allowed (600 s). Leaves the guest's console
+#   in RUN/console and qemu's output in RUN/qemu.log, and prints which kernel
+#   ran how, with its times. Fails where the guest does not start or qemu
+#   ends otherwise than by the guest's power-off.
 #
-# private_apt SUITE COMMAND... runs apt-get or apt-cache on the indexes of
-# Debian's SUITE alone (scripts/private-apt), kept in the cache for every
-# architecture a guest can have; COMMAND reads those of the architectures that
-# its -o APT::Architectures=... names, or else all.
+# Usage: debian_vm.sh apt SUITE CACHE [COMMAND [ARGUMENT...]]
+#   Runs apt-get or apt-cache on the private apt tree of SUITE in CACHE/apt,
+#   which holds the indexes of every architecture a guest of SUITE can have;
+#   without COMMAND, only makes the tree or fetches its indexes again.
+#
+# Exits 77 (CTest's skipped), saying why, where the machine or the packages
+# cannot be had; 1 where something failed.
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+targets=$here/../../scripts/targets
+umask 022
 
 skip() {
-    echo "skipped: $*"
+    echo "skipped: $*" >&2
     exit 77
 }
 fail() {
@@ -39,98 +50,128 @@ fail() {
     exit 1
 }
 
-suite=${suite:-bookworm}
-case $suite in
-bookworm) guest_name="$arch Debian 12" ;;
-trixie) guest_name="$arch Debian 13" ;;
-*) fail "no guest is made of the Debian release $suite" ;;
-esac
-# The kernel's own architecture, where it differs from the userland's.
-kernel_arch=$arch
-case $suite-$arch in
-*-amd64) qemu=qemu-system-x86_64 package=qemu-system-x86 kernel=linux-image-amd64 machine="-M pc" serial=ttyS0 ;;
-bookworm-i386) qemu=qemu-system-i386 package=qemu-system-x86 kernel=linux-image-686 machine="-M pc" serial=ttyS0 ;;
-# Debian 13 has no 32-bit x86 kernel: its amd64 one runs the 32-bit userland.
-trixie-i386) qemu=qemu-system-x86_64 package=qemu-system-x86 kernel=linux-image-amd64 kernel_arch=amd64 machine="-M pc" serial=ttyS0 ;;
-*-arm64) qemu=qemu-system-aarch64 package=qemu-system-arm kernel=linux-image-arm64 machine="-M virt -cpu cortex-a57" serial=ttyAMA0 ;;
-*-armhf) qemu=qemu-system-arm package=qemu-system-arm kernel=linux-image-armmp machine="-M virt,highmem=off -cpu cortex-a15" serial=ttyAMA0 ;;
-trixie-riscv64) qemu=qemu-system-riscv64 package=qemu-system-misc kernel=linux-image-riscv64 machine="-M virt" serial=ttyS0 ;;
-*) skip "no virtual machine of $guest_name" ;;
-esac
-# Under TCG a PC takes the fullest processor TCG offers, unless the caller
-# names one.
-tcg_cpu=${tcg_cpu:--cpu max}
-guest_new=
-trap 'rm -rf "$guest_new" "$run"' EXIT
-private_apt_script=$(cd "$(dirname "$debian_vm")/../../scripts" && pwd)/private-apt
-
+# The architectures whose kernels or userlands the map gives SUITE, with commas.
+architectures_of() {
+    for row in $(sh "$targets" arch!=-); do
+        flavour=$(sh "$targets" "$row" kernels | tr , '\n' | sed -n "s/^$1://p")
+        [ -n "$flavour" ] || continue
+        sh "$targets" "$row" arch
+        [ -z "$(sh "$targets" arch="$flavour")" ] || echo "$flavour"
+    done | sort -u | paste -sd ,
+}
 private_apt() {
-    of=$1
-    shift
-    architectures="amd64 i386 arm64 armhf"
-    [ "$of" = bookworm ] || architectures="$architectures riscv64"
-    PRIVATE_APT_ARCHITECTURES=$architectures sh "$private_apt_script" "$cache_root/apt/$of" "$of" deb "$@"
+    of=$1 cache_root=$2
+    shift 2
+    sh "$here/../../scripts/private-apt" "$cache_root/apt" "$of" "$(architectures_of "$of")" "$@"
+}
+# Whether SUITE is this machine's own release, the one the map builds this
+# machine's architecture on: its apt lists, with the release's updates, serve
+# it (scripts/install-deps adds the other architectures). Elsewhere, in
+# scripts/in-debian13 say, a private tree serves it, fetched again daily.
+machine_has() {
+    . /etc/os-release
+    [ "$1" = "$VERSION_CODENAME" ] &&
+        [ "$1" = "$(sh "$targets" "$(sh "$targets" arch="$(dpkg --print-architecture)" | head -n 1)" suite 2>/dev/null)" ]
 }
 
-prepare_guest() {
+# guest ARCH SUITE CACHE: where its kernel and base are kept, how they are
+# named, and how its kernel boots, from the map.
+guest() {
+    arch=$1 suite=$2 cache_root=$3
     cache=$cache_root/$suite/$arch
-    command -v $qemu >/dev/null || skip "no $qemu here (Debian: $package)"
+    guest_name="$arch Debian $suite"
+    row=$(sh "$targets" arch="$arch" | head -n 1)
+    [ -n "$row" ] || skip "the map of the builds has no architecture $arch"
+    flavour=$(sh "$targets" "$row" kernels | tr , '\n' | sed -n "s/^$suite://p")
+    [ -n "$flavour" ] || skip "the map of the builds gives $arch no kernel of Debian $suite"
+    kernel=linux-image-$flavour
+    # The flavour of another row's architecture boots as that row does.
+    kernel_row=$(sh "$targets" arch="$flavour" | head -n 1)
+    if [ -n "$kernel_row" ]; then
+        kernel_arch=$flavour
+    else
+        kernel_row=$row kernel_arch=$arch
+    fi
+    # shellcheck disable=SC2046
+    set -- $(sh "$targets" "$kernel_row" qemu_system machine cpu console processor)
+    qemu=$1 machine=$2 cpu=$3 serial=$4 processor=$5
+}
+
+prepare() {
+    guest "$@"
+    command -v "$qemu" >/dev/null || skip "no $qemu here"
     for program in apt-cache apt-get dpkg-deb depmod cpio; do
         command -v $program >/dev/null || skip "no $program here"
     done
 
-    # Besides busybox and base-passwd's users: udev, the tool's libraries,
-    # and those that udev and its programs link (readelf -d) or load (their
-    # .note.dlopen: libkmod, and libkmod's liblzma and libzstd).
-    packages="base-passwd busybox-static udev libudev1 libusb-1.0-0 libc6 libgcc-s1 libstdc++6
-              libkmod2 libacl1 libblkid1 libcap2 libselinux1 libpcre2-8-0 libzstd1 liblzma5"
-    if [ "$suite" = bookworm ]; then
-        packages="$packages libssl3"
+    if machine_has "$suite"; then
         lists=/var/lib/apt/lists hint=" (add the architecture: dpkg --add-architecture $arch; apt-get update)"
         apt_of_suite() { "$@"; }
     else
-        # Debian 13's udev has libsystemd-shared apart, which links more.
-        packages="$packages libssl3t64 libsystemd-shared libmount1 libcrypt1 libpam0g libaudit1 libcap-ng0
-                  libseccomp2 zlib1g"
-        lists=$cache_root/apt/$suite/lists hint=
+        lists=$cache_root/apt/$suite/var/lib/apt/lists hint=
         # apt reads the indexes of these architectures alone.
         apt_of_suite() {
             command=$1
             shift
-            private_apt "$suite" "$command" -o APT::Architecture="$arch" -o APT::Architectures="$arch,$kernel_arch" "$@"
+            private_apt "$suite" "$cache_root" "$command" -o APT::Architecture="$arch" \
+                -o APT::Architectures="$arch,$kernel_arch" "$@"
         }
-        private_apt "$suite" true || skip "cannot fetch the indexes of $guest_name"
+        private_apt "$suite" "$cache_root" || skip "cannot fetch the indexes of $guest_name"
     fi
     # What the guest is made of, at the versions the archive has now: as the
-    # cache last found them, unless apt's lists or this script have changed
-    # since (apt-cache takes seconds, with no cache of its own between calls
-    # on some machines).
-    if [ -f "$cache/made-of" ] && [ -z "$(find "$lists" "$debian_vm" -newer "$cache/made-of" -print 2>/dev/null | head -n 1)" ]; then
+    # cache last found them, unless apt's lists, this script or the map have
+    # changed since (apt-cache takes seconds, with no cache of its own between
+    # calls on some machines).
+    if [ -f "$cache/made-of" ] && [ -z "$(find "$lists" "$0" "$here/../../cmake/targets.txt" -newer "$cache/made-of" -print 2>/dev/null | head -n 1)" ]; then
         wanted=$(head -n 1 "$cache/made-of")
     else
+        # Busybox, base-passwd's users, udev and the tool's libraries, with
+        # libkmod and what it loads (its .note.dlopen: liblzma and libzstd);
+        # then every library these depend on, to the end.
+        packages="base-passwd busybox-static udev libusb-1.0-0 libstdc++6 libkmod2 liblzma5 libzstd1"
+        more=$packages
+        while [ -n "$more" ]; do
+            # shellcheck disable=SC2046
+            depends=$(apt_of_suite apt-cache show --no-all-versions $(for package in $more; do echo "$package:$arch"; done) 2>/dev/null |
+                awk '/^(Pre-)?Depends: / { sub(/^[^ ]* /, ""); n = split($0, each, /, /)
+                    for (i = 1; i <= n; i++) { split(each[i], name, /[ :]/); if (name[1] ~ /^(lib|zlib)/) print name[1] } }' | sort -u)
+            more=
+            for package in $depends; do
+                case " $packages " in
+                *" $package "*) ;;
+                *) packages="$packages $package" more="$more $package" ;;
+                esac
+            done
+        done
+        # shellcheck disable=SC2046
         wanted=$(apt_of_suite apt-cache show --no-all-versions "$kernel:$kernel_arch" $(for package in $packages; do echo "$package:$arch"; done) 2>/dev/null |
             awk -v arch="$arch" -v kernel="$kernel" -v kernel_arch="$kernel_arch" '
                 /^Package: / { package = $2 }
                 /^Version: / { if (package != kernel) printf " %s:%s=%s", package, arch, $2 }
                 /^Depends: / && package == kernel { match($0, /linux-image-[^ ,]* \(= [^)]*\)/)
                     split(substr($0, RSTART, RLENGTH), image, /[ ()=]+/); printf " %s:%s=%s", image[1], kernel_arch, image[2] }')
+        [ "$(echo "$wanted" | wc -w)" -eq "$(($(echo "$packages" | wc -w) + 1))" ] && [ "${wanted#" linux-image-"}" != "$wanted" ] ||
+            skip "apt knows not all of $kernel $packages for $guest_name$hint"
     fi
     kernel=$(echo "$wanted" | sed -n 's/^ \(linux-image-[^:]*\):.*/\1/p')
     release=${kernel#linux-image-}
-    [ -n "$kernel" ] && [ "$(echo "$wanted" | wc -w)" -eq "$(($(echo "$packages" | wc -w) + 1))" ] ||
-        skip "apt knows not all of $kernel $packages for $guest_name$hint"
 
     kept_modules="dummy_hcd libcomposite usb_f_fs usb_f_ss_lb virtio_pci 9pnet_virtio 9p"
+    # Its files have the modes the packages give them, its folders 0755,
+    # whatever the caller's umask.
     made_of="$wanted
-kept modules: $kept_modules and the driver of usb:v1A86p7523"
+kept modules: $kept_modules and the driver of usb:v1A86p7523
+modes: the packages', folders made 0755"
     if [ "$(cat "$cache/made-of" 2>/dev/null)" != "$made_of" ]; then
-        echo "$guest_name: making the guest of$wanted"
+        echo "$guest_name: making the guest of$wanted" >&2
         # Made beside the cache and moved into place, so that a run at the
         # same time sees the old guest or the new one, never half of one.
-        mkdir -p "$cache_root/$suite" 2>/dev/null && guest_new=$(mktemp -d "$cache.new.XXXXXX" 2>/dev/null) ||
+        mkdir -p "$cache_root/$suite" 2>/dev/null && new=$(mktemp -d "$cache.new.XXXXXX" 2>/dev/null) ||
             skip "cannot write the guest's cache $cache_root (a read-only source tree? set USBPROBE_GUEST_CACHE_DIR)"
-        new=$guest_new
+        # (This process's own trap: a guest half made goes.)
+        trap 'rm -rf "$new"' EXIT
         mkdir "$new/debs" "$new/root"
+        # shellcheck disable=SC2086
         (cd "$new/debs" && apt_of_suite apt-get -q -o APT::Sandbox::User=root download $wanted) >"$new/download.log" 2>&1 ||
             skip "cannot download the packages of $guest_name: apt-get download failed (no network, or apt's lists are out of date: apt-get update)"
         root=$new/root
@@ -146,7 +187,7 @@ kept modules: $kept_modules and the driver of usb:v1A86p7523"
             done
         fi
         mv "$root"/boot/vmlinu[xz]-"$release" "$new/kernel"
-        if [ "$kernel_arch" = amd64 ]; then
+        if [ "$qemu" = qemu-system-x86_64 ]; then
             # The kernel unpacked from its bzImage, where the boot protocol's
             # header places it (less the 4 bytes of its size at the end):
             # qemu starts it at its PVH entry, seconds sooner under TCG.
@@ -186,52 +227,70 @@ kept modules: $kept_modules and the driver of usb:v1A86p7523"
         [ ! -e "$cache" ] || mv "$cache" "$cache.old"
         mv "$new" "$cache"
         rm -rf "$cache.old"
-        guest_new=
+        trap - EXIT
     fi
     touch "$cache/made-of" 2>/dev/null || true
+    echo "$cache"
 }
 
-boot_guest() {
-    initrd=$1 append=$2
-    shift 2
-    # KVM where it works: a guest that does not start within 30 s under it
-    # falls back to TCG, and the cache remembers that KVM does not work here.
+boot() {
+    memory=512 timeout=600 tcg_cpu=
+    while getopts m:t:c: option; do
+        case $option in
+        m) memory=$OPTARG ;;
+        t) timeout=$OPTARG ;;
+        c) tcg_cpu=$OPTARG ;;
+        *) fail "usage: debian_vm.sh boot [-m MIB] [-t SECONDS] [-c CPU] ARCH SUITE CACHE RUN INITRD APPEND [QEMU_OPTION...]" ;;
+        esac
+    done
+    shift $((OPTIND - 1))
+    guest "$1" "$2" "$3"
+    run=$4 initrd=$5 append=$6
+    shift 6
+    [ -f "$cache/kernel" ] || fail "$guest_name has no kernel in $cache: debian_vm.sh prepare first"
+    kernel=$(sed -n '1s/^ \(linux-image-[^:]*\):.*/\1/p' "$cache/made-of")
+    [ -z "$tcg_cpu" ] || cpu=$tcg_cpu
+    # KVM where it works, for a kernel of this machine's processor: a guest
+    # that does not start within 30 s under it falls back to TCG, and the
+    # cache remembers that KVM does not work here.
     accelerator=tcg
-    if [ "$(uname -m)" = x86_64 ] && { [ "$arch" = amd64 ] || [ "$arch" = i386 ]; }; then
-        [ -w /dev/kvm ] && [ "$(cat "$cache_root/kvm" 2>/dev/null)" != "does not work" ] && accelerator=kvm
-    fi
-    if [ $accelerator = kvm ] && ! boot_with kvm "$initrd" "$append" "$@"; then
-        echo "$guest_name: KVM does not start the guest here ($(grep -m 1 -i error "$run/qemu.log" || echo no guest after 30 s)); TCG instead"
+    case $(uname -m)-$processor in
+    "$processor-$processor" | x86_64-i686)
+        [ -w /dev/kvm ] && [ "$(cat "$cache_root/kvm" 2>/dev/null)" != "does not work" ] && accelerator=kvm ;;
+    esac
+    if [ $accelerator = kvm ] && ! boot_with kvm "$@"; then
+        echo "$guest_name: KVM does not start the guest here ($(grep -m 1 -i error "$run/qemu.log" || echo no guest after 30 s)); TCG instead" >&2
         echo "does not work" 2>/dev/null >"$cache_root/kvm" || true
         accelerator=tcg
     fi
-    if [ $accelerator = tcg ] && ! boot_with tcg "$initrd" "$append" "$@"; then
-        cat "$run/qemu.log" "$console"
+    if [ $accelerator = tcg ] && ! boot_with tcg "$@"; then
         fail "$guest_name: the guest did not start"
     fi
     ended=$(date +%s.%N)
+    awk -v a="$started" -v b="$booted" -v c="$ended" -v what="$guest_name: $kernel in $qemu with $accelerator" \
+        'BEGIN { printf "%s: booted in %.1f s, %.1f s in all\n", what, b - a, c - a }' >&2
+    [ "$qemu_status" -eq 0 ] || fail "$guest_name: qemu ended with the exit status $qemu_status"
 }
 
-# boot_with ACCELERATOR INITRD APPEND [QEMU_OPTION...]: fails if the guest does
-# not start within 30 s.
+# boot_with ACCELERATOR [QEMU_OPTION...]: fails if the guest does not start
+# within 30 s.
 boot_with() {
-    accelerator=$1 initrd=$2 append=$3
-    shift 3
-    case $accelerator-$arch in
-    kvm-*) cpu="-cpu host" ;;
-    tcg-amd64 | tcg-i386) cpu=$tcg_cpu ;;
-    *) cpu= ;;
+    accelerator=$1
+    shift
+    case $accelerator-$cpu in
+    kvm-*) processor_option="-cpu host" ;;
+    tcg--) processor_option= ;;
+    *) processor_option="-cpu $cpu" ;;
     esac
-    console=$run/console
-    : >"$console"
+    : >"$run/console"
     started=$(date +%s.%N)
     # shellcheck disable=SC2086
-    timeout "${guest_timeout:-600}" $qemu $machine $cpu -accel "$accelerator" -m "${guest_memory:-512}" \
-        -nodefaults -no-reboot -display none -serial "file:$console" -kernel "$cache/kernel" -initrd "$initrd" \
+    timeout "$timeout" "$qemu" -M "$machine" $processor_option -accel "$accelerator" -m "$memory" \
+        -nodefaults -no-reboot -display none -serial "file:$run/console" -kernel "$cache/kernel" -initrd "$initrd" \
         -append "console=$serial quiet panic=-1 $append" "$@" >"$run/qemu.log" 2>&1 &
     qemu_pid=$!
     tries=300
-    until grep -q '^usbprobe-guest: kernel' "$console"; do
+    until grep -q '^usbprobe-guest: kernel' "$run/console"; do
         tries=$((tries - 1))
         if [ $tries -eq 0 ] || ! kill -0 $qemu_pid 2>/dev/null; then
             kill $qemu_pid 2>/dev/null || true
@@ -245,8 +304,11 @@ boot_with() {
     wait $qemu_pid || qemu_status=$?
 }
 
-# The line the callers print: which kernel ran where, and how long it took.
-guest_timing() {
-    awk -v a="$started" -v b="$booted" -v c="$ended" -v what="$guest_name: $kernel in $qemu with $accelerator" \
-        'BEGIN { printf "%s: booted in %.1f s, %.1f s in all\n", what, b - a, c - a }'
-}
+command=${1:-}
+[ $# -eq 0 ] || shift
+case $command in
+prepare) [ $# -eq 3 ] || fail "usage: debian_vm.sh prepare ARCH SUITE CACHE"; prepare "$@" ;;
+boot) boot "$@" ;;
+apt) [ $# -ge 2 ] || fail "usage: debian_vm.sh apt SUITE CACHE [COMMAND [ARGUMENT...]]"; private_apt "$@" ;;
+*) fail "usage: debian_vm.sh prepare|boot|apt ..." ;;
+esac
