@@ -14,8 +14,10 @@
 exe=$1
 work=$(mktemp -d)
 trap 'for server in "$work"/tmux-*; do tmux -S "$server" kill-server 2>/dev/null; done; rm -rf "$work"' EXIT
-prompt="Taste druecken fuer Pruefung ob 1A86:7523 offen ist."
-report="HANDLE_WERT: 0 ... geschlossen"
+. "$(dirname "$0")/../support/words.sh"
+# The prompt's line of text, and the report, as the screen shows them.
+prompt=$(printf "$USBPROBE_PROMPT" | sed '/^$/d')
+report=$(printf "$USBPROBE_CLOSED")
 # Wine's first start in a prefix takes long under emulation.
 patience=${USBPROBE_CONSOLE_PATIENCE:-240}
 failed=0
