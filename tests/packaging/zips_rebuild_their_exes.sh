@@ -50,12 +50,11 @@ for zip in *.zip; do
     fi
 
     tested_zip=$source_dir/build/$preset/$zip
-    # The wine prefixes and the virtual machine's kernel are taken from the
-    # tested tree and the checkout, where they are made already.
+    # The wine prefixes and the virtual machine's kernel are the checkout's,
+    # where they are made already.
     if ! (cd "$source_dir" && ln -s .. "build/$preset/loop" &&
         cmake --preset "$preset" -DBUILD_TESTING=ON -DUSBPROBE_LIBUSB_SOURCE_DIR="$PWD/../libusb" \
-            -DUSBPROBE_GUEST_CACHE_DIR="$top/build/deps/guests" &&
-        cp -a "$top/build/$preset/tests/windows"/wineprefix-* "build/$preset/tests/windows/" &&
+            -DUSBPROBE_GUEST_CACHE_DIR="$top/build/deps/guests" -DUSBPROBE_WINE_PREFIX_DIR="$top/build/deps/wine" &&
         cmake --build --preset "$preset" && ctest --preset "$preset") >"$work/$name.log" 2>&1; then
         tail -n 30 "$work/$name.log"
         fail "the source in $zip does not run its tests without git"
