@@ -5,8 +5,8 @@
 # umask (077), locale, time zone, environment variables, and a clock more than
 # a year ahead. The two builds must give the same bytes; where they differ,
 # reprotest shows how with diffoscope. Both builds take libusb's source from
-# one verified copy, and the riscv64 build takes a copy of the Debian 13
-# system the tested release was built in, so neither needs the network, and neither
+# one verified copy, and the builds made on another Debian release take a copy
+# of the systems the tested release was built in, so neither needs the network, and neither
 # builds the tests. TESTED_RELEASE_DIR, a release scripts/release made of this tree,
 # whose trees ran the tests, must have come out the same too (unless the tree
 # has uncommitted changes, which that release holds and these builds do not).
@@ -22,8 +22,8 @@ mkdir "$work/libusb"
 chmod -R a+rX "$work/libusb"
 # The Debian 13 system, where the other user can reach it (the checkout's
 # folder may be closed to others): linked where it can be, else copied.
-cp -al "$top/build/deps/debian13" "$work/debian13" 2>/dev/null ||
-    { rm -rf "$work/debian13" && cp -a "$top/build/deps/debian13" "$work/debian13"; }
+cp -al "$top/build/deps/systems" "$work/systems" 2>/dev/null ||
+    { rm -rf "$work/systems" && cp -a "$top/build/deps/systems" "$work/systems"; }
 
 # reprotest 0.7.23 runs "sudo -h localhost ...", which Debian 12's sudo
 # refuses (-h names a host only with -l); the host is this one anyway.
@@ -38,7 +38,7 @@ PATH=$work/bin:$PATH reprotest --verbose --variations=-all,+environment,+build_p
     --vary=environment.variables+=USBPROBE_BUILD_UMASK=077 \
     --vary=user_group.available+=usbprobe-build:usbprobe-build \
     --vary=time.faketimes=+400days --vary=locales.locale=fr_CH.UTF-8 \
-    "umask \${USBPROBE_BUILD_UMASK:-022} && USBPROBE_DEBIAN13_ROOT=$work/debian13 sh scripts/release -DBUILD_TESTING=OFF -DUSBPROBE_LIBUSB_SOURCE_DIR=$work/libusb" \
+    "umask \${USBPROBE_BUILD_UMASK:-022} && USBPROBE_SYSTEMS_DIR=$work/systems sh scripts/release -DBUILD_TESTING=OFF -DUSBPROBE_LIBUSB_SOURCE_DIR=$work/libusb" \
     'build/release/*' -- null \
     >"$work/log" 2>&1
 status=$?

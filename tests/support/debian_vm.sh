@@ -67,7 +67,7 @@ private_apt() {
 # Whether SUITE is this machine's own release, the one the map builds this
 # machine's architecture on: its apt lists, with the release's updates, serve
 # it (scripts/install-deps adds the other architectures). Elsewhere, in
-# scripts/in-debian13 say, a private tree serves it, fetched again daily.
+# scripts/in-debian say, a private tree serves it, fetched again daily.
 machine_has() {
     . /etc/os-release
     [ "$1" = "$VERSION_CODENAME" ] &&
@@ -93,13 +93,13 @@ guest() {
         kernel_row=$row kernel_arch=$arch
     fi
     # shellcheck disable=SC2046
-    set -- $(sh "$targets" "$kernel_row" qemu_system machine cpu console processor)
-    qemu=$1 machine=$2 cpu=$3 serial=$4 processor=$5
+    set -- $(sh "$targets" "$kernel_row" qemu_system machine cpu console processor qemu_package)
+    qemu=$1 machine=$2 cpu=$3 serial=$4 processor=$5 qemu_package=$6
 }
 
 prepare() {
     guest "$@"
-    command -v "$qemu" >/dev/null || skip "no $qemu here"
+    command -v "$qemu" >/dev/null || skip "no $qemu here (Debian: $qemu_package)"
     for program in apt-cache apt-get dpkg-deb depmod cpio; do
         command -v $program >/dev/null || skip "no $program here"
     done
