@@ -24,7 +24,13 @@ inline std::string list_line(unsigned vendor, unsigned product)
     return line;
 }
 ]=])
-file(CONFIGURE OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/words/words.h CONTENT "${header}" @ONLY)
+set(words_header ${CMAKE_CURRENT_BINARY_DIR}/words/words.h)
+if(EXISTS ${words_header})
+  file(READ ${words_header} written)
+endif()
+if(NOT written STREQUAL header)
+  file(WRITE ${words_header} "${header}")
+endif()
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/words.sh)
 
 add_library(child_process STATIC ${CMAKE_CURRENT_LIST_DIR}/child_process.cpp)
