@@ -32,14 +32,7 @@ debian_vm=$here/../support/debian_vm.sh
 guest_name="amd64 Debian $system_suite with systemd"
 # The system's files get the modes it needs, whatever the caller's umask.
 umask 022
-skip() {
-    echo "skipped: $*"
-    exit 77
-}
-fail() {
-    echo "$*" >&2
-    exit 1
-}
+. "$here/../support/verdicts.sh"
 command -v mmdebstrap >/dev/null || skip "no mmdebstrap here (Debian: mmdebstrap)"
 
 run=$(mktemp -d)

@@ -24,10 +24,7 @@ debian_vm=$here/../support/debian_vm.sh
 guest_name="$arch Debian $suite"
 # The guest's files get the modes it needs, whatever the caller's umask.
 umask 022
-fail() {
-    echo "$*" >&2
-    exit 1
-}
+. "$here/../support/verdicts.sh"
 
 run=$(mktemp -d)
 trap 'rm -rf "$run"' EXIT
@@ -37,7 +34,7 @@ usbprobe_deb=$(echo "$run"/package/usbprobe_*_"$arch".deb)
 
 # apt on that release with an empty dpkg status: only this architecture's
 # packages, none of them installed.
-sh "$debian_vm" apt "$suite" "$cache_root" || { echo "skipped: cannot fetch the indexes of $guest_name"; exit 77; }
+sh "$debian_vm" apt "$suite" "$cache_root" || skip "cannot fetch the indexes of $guest_name"
 : >"$run/status"
 sh "$debian_vm" apt "$suite" "$cache_root" apt-get -s -o APT::Architecture="$arch" -o APT::Architectures="$arch" \
     -o Dir::State::status="$run/status" -o Dir::State::extended_states="$run/extended_states" \

@@ -41,14 +41,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 targets=$here/../../scripts/targets
 umask 022
 
-skip() {
-    echo "skipped: $*" >&2
-    exit 77
-}
-fail() {
-    echo "$*" >&2
-    exit 1
-}
+. "$here/verdicts.sh"
 
 # The architectures whose kernels or userlands the map gives SUITE, with commas.
 architectures_of() {

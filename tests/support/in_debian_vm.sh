@@ -16,6 +16,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 cache_root=$1 writable=$(cd "$2" && pwd)
 shift 3
 debian_vm=$here/debian_vm.sh
+. "$here/verdicts.sh"
 # The first release whose amd64 kernel the map of the builds names.
 suite=$(sh "$here/../../scripts/targets" "$(sh "$here/../../scripts/targets" arch=amd64 | head -n 1)" kernels | sed 's/:.*//')
 # The guest's own files get the modes it needs, whatever the caller's umask.
@@ -53,8 +54,7 @@ sh "$debian_vm" boot -c qemu64 -m 2048 -t 1800 amd64 "$suite" "$cache_root" "$ru
 if [ -z "$booted" ] || [ ! -f "$run/status" ]; then
     tr -d '\r' <"$run/console" | tail -n 40 >&2
     cat "$run/qemu.log" >&2
-    echo "the command did not end in the guest" >&2
-    exit 1
+    fail "the command did not end in the guest"
 fi
 cat "$run/out"
 cat "$run/err" >&2
