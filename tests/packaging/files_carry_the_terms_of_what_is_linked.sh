@@ -40,6 +40,7 @@ for tree in "$@"; do
     esac
     texts=$work/zip/$name
     cmp -s "$texts/$file" "$tree/$file" || { fail "$zip holds another $file than the map describes"; continue; }
+    [ "$file" = usbprobe.exe ] || [ -x "$texts/$file" ] || fail "$zip holds $file, but not as a program one may run"
 
     # One line per linked input: FILE MEMBER (MEMBER "-" for a plain object).
     (cd "$tree" && awk '
