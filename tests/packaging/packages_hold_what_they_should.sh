@@ -1,5 +1,5 @@
 #!/bin/sh
-# Usage: packages_hold_what_they_should.sh PACKAGE...   (.deb and .zip files)
+# Usage: packages_hold_what_they_should.sh PACKAGE...   (.deb, .zip and static .tar.gz files)
 # Each .deb (one per architecture) installs the tool, its man page, README,
 # copyright, changelog and example udev rule (where the README's command that
 # copies the rule finds it), depends on libusb's runtime and passes lintian without error
@@ -11,6 +11,10 @@
 # toolchain that built it (the Debian packages of this machine, at their
 # versions), libusb's source as its committed sum names it, and the tool's
 # own source: exactly the files git tracks, nothing more and nothing less.
+# Each static .tar.gz unpacks to the folder its name gives, holding exactly
+# the file (a program), its man page (which renders), the example rule (which
+# its README.txt's command copies), that text, the licence, the notice and
+# the terms of what is linked in.
 top=$(cd "$(dirname "$0")/../.." && pwd)
 failed=0
 fail() { echo "$*"; failed=1; }
@@ -39,12 +43,35 @@ check_deb() {
     # marking, so no binary linked there gets it unless forced (Debian's own,
     # lsusb and cmake, neither), and arm64 and armhf binaries never do.
     hardening-check --nocfprotection "$work/deb/usr/bin/usbprobe" >"$work/hardening" || { cat "$work/hardening"; fail "$deb's binary lacks hardening"; }
-    LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$work/deb/usr/share/man/man1/usbprobe.1.gz" >"$work/page" 2>"$work/warnings" ||
+    man_page_renders "$work/deb/usr/share/man/man1/usbprobe.1.gz"
+}
+
+man_page_renders() {
+    LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$1" >"$work/page" 2>"$work/warnings" ||
         fail "man cannot render the page"
     [ -s "$work/warnings" ] && fail "man warns: $(cat "$work/warnings")"
     for heading in NAME SYNOPSIS DESCRIPTION OUTPUT "EXIT STATUS" PERMISSIONS; do
         grep -q "^$heading\$" "$work/page" || fail "the man page has no $heading section"
     done
+}
+
+check_tgz() {
+    archive=$1
+    name=$(basename "$archive" .tar.gz)
+    tar -tzf "$archive" | LC_ALL=C sort >"$work/members"
+    for member in "" 60-usbprobe.rules COPYING.LGPL-2.1 GCC-RUNTIME-EXCEPTION.txt LICENSE NOTICE.txt README.txt \
+        usbprobe usbprobe.1; do
+        echo "$name/$member"
+    done | LC_ALL=C sort | cmp -s - "$work/members" || fail "$archive holds other files: $(tr '\n' ' ' <"$work/members")"
+    rm -rf "$work/tgz" && mkdir "$work/tgz" && tar -xzf "$archive" -C "$work/tgz" || fail "cannot unpack $archive"
+    cd "$work/tgz/$name" || { fail "$archive holds no folder $name"; return; }
+    [ -x usbprobe ] || fail "$archive's usbprobe is no program one may run"
+    grep -q '^MIT License' LICENSE || fail "$archive's LICENSE is not the project's MIT licence"
+    rule=$(sed -n 's|^  \(cp 60-usbprobe\.rules /etc/udev/rules\.d/\)$|\1|p' README.txt)
+    mkdir "$work/tgz/rules.d" && [ -n "$rule" ] && sh -c "$(echo "$rule" | sed "s|/etc/udev/rules.d/|$work/tgz/rules.d/|")" &&
+        cmp -s "$work/tgz/rules.d/60-usbprobe.rules" "$top/doc/60-usbprobe.rules" ||
+        fail "$archive's README.txt gives no command that copies its rule"
+    man_page_renders usbprobe.1
 }
 
 (cd "$top" && git ls-files | LC_ALL=C sort) >"$work/tracked"
@@ -92,7 +119,8 @@ for package in "$@"; do
     case $package in
     *.deb) check_deb "$package" ;;
     *.zip) check_zip "$package" ;;
-    *) fail "$package is neither a .deb nor a .zip" ;;
+    *-linux-*.tar.gz) check_tgz "$package" ;;
+    *) fail "$package is neither a .deb, nor a .zip, nor a static .tar.gz" ;;
     esac
 done
 
