@@ -341,12 +341,13 @@ boot_with() {
         sleep 0.1
     done
     booted=$(date +%s.%N)
-    # The guest's end is the kernel's "reboot: Power down". qemu ends by
-    # itself then on most machines, not on all (raspi0): one that still runs
-    # a second later is ended here, and that is a normal end.
+    # The guest's end is the kernel's last line, "reboot: Power down" (or
+    # "System halted" on a machine the kernel cannot power off, raspi0). qemu
+    # ends by itself then on most machines, not on all: one that still runs a
+    # second later is ended here, and that is a normal end.
     powered_off=
     while kill -0 $qemu_pid 2>/dev/null; do
-        if grep -q 'reboot: Power down' "$run/console"; then
+        if grep -q -e 'reboot: Power down' -e 'reboot: System halted' "$run/console"; then
             [ -n "$powered_off" ] && kill $qemu_pid 2>/dev/null && break
             powered_off=yes
             sleep 1
