@@ -104,7 +104,7 @@ guest() {
     # The rows of one static file (package tgz) boot guests without a C
     # library: busybox-static, and the kernel's modules, alone.
     if [ "$(sh "$targets" "$row" package)" = tgz ]; then
-        libc='' guest_name="$row Debian $suite $kernel_arch $flavour kernel, no C library"
+        libc='' guest_name="$row on Debian $suite's $flavour kernel ($kernel_arch), no C library"
         cache=$cache_root/$suite/$row-$flavour
     else
         libc=yes guest_name="$arch Debian $suite"
@@ -242,7 +242,7 @@ device tree: $device_tree, its watchdog disabled}"
                 fail "cannot disable the watchdog of $device_tree"
         fi
         rm -rf "$root/boot" "$root/usr/lib/linux-image-$release" "$root/usr/share/doc" "$root/usr/share/man" \
-            "$root/usr/share/locale" "$root/usr/lib/$(ls "$root/usr/lib" | grep -- -linux-gnu | head -n 1)/gconv" \
+            "$root/usr/share/locale" "$root/usr/lib/$(ls "$root/usr/lib" 2>/dev/null | grep -- -linux-gnu | head -n 1)/gconv" \
             "$root/lib/udev/hwdb.d"
         modules=$root/lib/modules/$release
         depmod -b "$root" "$release"
