@@ -95,16 +95,60 @@ if(WIN32)
           DESTINATION .)
   # libusb's licence and source package, the copies the library was built from.
   # with Windows' line ends, as the other texts
-  file(READ ${windows_libusb}/COPYING licence)
+  file(READ ${USBPROBE_STATIC_LIBUSB}/COPYING licence)
   string(REGEX REPLACE "\r?\n" "\r\n" licence "${licence}")
   file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/libusb-COPYING.txt "${licence}")
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/libusb-COPYING.txt DESTINATION .)
-  install(DIRECTORY ${windows_libusb}/source/ DESTINATION source/libusb)
+  install(DIRECTORY ${USBPROBE_STATIC_LIBUSB}/source/ DESTINATION source/libusb)
   install(CODE "set(USBPROBE_SOURCE_DIR \"${PROJECT_SOURCE_DIR}\")
                 set(USBPROBE_BINARY_DIR \"${PROJECT_BINARY_DIR}\")
                 set(USBPROBE_SOURCE_NAME usbprobe-${PROJECT_VERSION})")
   install(SCRIPT ${CMAKE_CURRENT_LIST_DIR}/InstallSource.cmake)
   set(CPACK_GENERATOR ZIP)
+elseif(USBPROBE_STATIC)
+  # One folder to unpack anywhere: the stripped static file the tests ran, its
+  # man page, the example rule, a text on how to use them, the licence and the
+  # terms of what is linked in. The release beside it holds the sources.
+  # The C library linked in (the target's own, cmake/linux-cross.cmake):
+  # Debian's package that holds libc.a, and the version of Debian's source
+  # package glibc it was built from.
+  if(USBPROBE_TARGET_LIBC)
+    set(libc ${USBPROBE_TARGET_LIBC}/libc.a)
+  else()
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=libc.a OUTPUT_VARIABLE libc
+                    OUTPUT_STRIP_TRAILING_WHITESPACE)
+  endif()
+  get_filename_component(libc "${libc}" REALPATH)
+  execute_process(COMMAND dpkg-query -S "${libc}" OUTPUT_VARIABLE owner RESULT_VARIABLE unowned ERROR_QUIET)
+  string(REGEX REPLACE ": .*" "" USBPROBE_GLIBC_PACKAGE "${owner}")
+  if(NOT unowned)
+    execute_process(COMMAND dpkg-query -W "-f=\${source:Package} \${source:Version};\${Built-Using};\${Version}"
+                            "${USBPROBE_GLIBC_PACKAGE}"
+                    OUTPUT_VARIABLE glibc)
+    if(glibc MATCHES "^glibc ([^;]+);")
+      set(USBPROBE_GLIBC_VERSION ${CMAKE_MATCH_1})
+    elseif(glibc MATCHES "glibc \\(= ([^)]+)\\)")
+      set(USBPROBE_GLIBC_VERSION ${CMAKE_MATCH_1})
+    endif()
+    string(REGEX REPLACE ".*;" "" package_version "${glibc}")
+    string(APPEND USBPROBE_GLIBC_PACKAGE " ${package_version}")
+  endif()
+  if(NOT USBPROBE_GLIBC_VERSION)
+    message(FATAL_ERROR "${libc}, the C library that ${CMAKE_CXX_COMPILER} links, is of no Debian package built from glibc: the static file's notice cannot name its source")
+  endif()
+  # The release fetches the source of this version.
+  set(USBPROBE_GLIBC_SOURCE ${USBPROBE_GLIBC_VERSION} CACHE INTERNAL "The version of Debian's glibc linked in")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS /var/lib/dpkg/status)
+  install(TARGETS usbprobe RUNTIME DESTINATION .)
+  configure_file(doc/usbprobe.1 usbprobe.1 @ONLY)
+  configure_file(doc/usbprobe-linux.txt README.txt @ONLY)
+  configure_file(doc/static-notice.txt NOTICE.txt @ONLY)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/usbprobe.1 ${CMAKE_CURRENT_BINARY_DIR}/README.txt
+                ${CMAKE_CURRENT_BINARY_DIR}/NOTICE.txt doc/60-usbprobe.rules LICENSE DESTINATION .)
+  install(FILES ${USBPROBE_STATIC_LIBUSB}/COPYING DESTINATION . RENAME COPYING.LGPL-2.1)
+  install(FILES doc/gcc-runtime-exception.txt DESTINATION . RENAME GCC-RUNTIME-EXCEPTION.txt)
+  set(CPACK_SYSTEM_NAME linux-${CMAKE_SYSTEM_PROCESSOR})
+  set(CPACK_GENERATOR TGZ)
 else()
   include(GNUInstallDirs)
   install(TARGETS usbprobe RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -20,3 +20,31 @@ endif()
 execute_process(COMMAND dpkg-architecture -t${USBPROBE_TARGET_TRIPLET} -qDEB_HOST_MULTIARCH
                 OUTPUT_VARIABLE multiarch OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
 set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/${multiarch}/pkgconfig:/usr/share/pkgconfig)
+# One static file (package tgz) links the target's own C library as Debian
+# releases it now, libc6-dev of that architecture, whose source the archive
+# serves: not the cross compiler's copy (libc6-dev-ARCH-cross), which was
+# built from an older glibc and lacks its updates. The compiler's headers stay
+# its own; for the C library's, it reads the target's multiarch folders alone.
+usbprobe_target(${preset} package package)
+if(package STREQUAL "tgz")
+  set(USBPROBE_TARGET_LIBC /usr/lib/${multiarch})
+  foreach(language c c++)
+    execute_process(COMMAND ${USBPROBE_TARGET_TRIPLET}-gcc -E -v -x ${language} /dev/null
+                    OUTPUT_QUIET ERROR_VARIABLE searched COMMAND_ERROR_IS_FATAL ANY)
+    string(REGEX REPLACE ".*#include <...> search starts here:\n(.*)\nEnd of search list.*" "\\1" searched "${searched}")
+    string(REPLACE "\n" ";" searched "${searched}")
+    set(flags -nostdinc)
+    foreach(folder IN LISTS searched)
+      string(STRIP "${folder}" folder)
+      get_filename_component(real "${folder}" REALPATH)
+      if(NOT real STREQUAL "/usr/${USBPROBE_TARGET_TRIPLET}/include")
+        string(APPEND flags " -isystem ${real}")
+      endif()
+    endforeach()
+    set(libc_flags_${language} "${flags}")
+  endforeach()
+  set(CMAKE_C_FLAGS_INIT "${libc_flags_c}")
+  set(CMAKE_CXX_FLAGS_INIT "${libc_flags_c++}")
+  set(USBPROBE_TARGET_LIBC_FLAGS "${libc_flags_c} -B${USBPROBE_TARGET_LIBC}/ -L${USBPROBE_TARGET_LIBC}")
+  set(CMAKE_EXE_LINKER_FLAGS_INIT "-B${USBPROBE_TARGET_LIBC}/ -L${USBPROBE_TARGET_LIBC}")
+endif()

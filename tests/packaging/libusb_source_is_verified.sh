@@ -40,7 +40,7 @@ CASES
 
 # A version of the pinned upstream release that the archive never had.
 gone=${version%-*}-0.1
-sh "$top/scripts/build-windows-libusb" i686-w64-mingw32 "$gone" "$suite" "$top/cmake/libusb.sha256" \
+sh "$top/scripts/build-libusb" i686-w64-mingw32 "$gone" "$suite" "$top/cmake/libusb.sha256" \
     "$work/fetch" fetch "$work/prefix" >"$work/log" 2>&1 && fail "a version the archive lacks was built"
 grep -q "libusb-1.0 $gone is no longer in $suite of the distribution's archive" "$work/log" &&
     grep -q -- "-DUSBPROBE_LIBUSB_SOURCE_DIR=" "$work/log" ||

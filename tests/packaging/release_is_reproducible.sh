@@ -5,7 +5,7 @@
 # umask (077), locale, time zone, environment variables, and a clock more than
 # a year ahead. The two builds must give the same bytes; where they differ,
 # reprotest shows how with diffoscope. Both builds take libusb's source from
-# one verified copy, and the builds made on another Debian release take a copy
+# one verified copy, the glibc sources from the tested release's, and the builds made on another Debian release take a copy
 # of the systems the tested release was built in, so neither needs the network, and neither
 # builds the tests. TESTED_RELEASE_DIR, a release scripts/release made of this tree,
 # whose trees ran the tests, must have come out the same too (unless the tree
@@ -20,6 +20,9 @@ git clone -q "$top" "$work/source"
 mkdir "$work/libusb"
 (cd "$top/build/deps/libusb-i686-w64-mingw32/source" && cp -- * "$work/libusb/")
 chmod -R a+rX "$work/libusb"
+# The glibc sources the tested release fetched, where the release looks.
+mkdir -p "$work/source/build/deps/source"
+cp "$top"/build/deps/source/glibc-source_*_all.deb "$work/source/build/deps/source/"
 # The Debian 13 system, where the other user can reach it (the checkout's
 # folder may be closed to others): linked where it can be, else copied.
 cp -al "$top/build/deps/systems" "$work/systems" 2>/dev/null ||

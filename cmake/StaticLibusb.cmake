@@ -1,12 +1,14 @@
-# libusb-1.0 for the Windows builds: a static library built from the upstream
+# libusb-1.0 for the builds of one self-contained file, the Windows exes and
+# the static Linux files: a static library built from the upstream
 # tarball of Debian's source package libusb-1.0 at exactly the version and
 # suite that libusb.txt names, whose checksum is committed beside it in
 # libusb.sha256 (the archive serves neither that package's .dsc nor Debian's
-# changes, which touch only the packaging). libusb 1.0.27 and later no longer
+# changes, which touch only the packaging); for Linux without udev, whose
+# library has no static form on Debian. libusb 1.0.27 and later no longer
 # wait about a second in every device listing for each device that Windows
-# left unconfigured, one without a driver say. It is built once per
-# architecture and checkout, the first time a Windows build of that
-# architecture is configured, and every preset of the checkout shares it.
+# left unconfigured, one without a driver say. It is built once per compiler
+# and checkout, the first time a build for that compiler is configured, and
+# every preset of the checkout shares it.
 # pkg-config then finds it instead of the host's libusb.
 file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/libusb.txt pin REGEX "^(version|suite) ")
 string(REGEX REPLACE ".*version ([^;]*).*" "\\1" USBPROBE_LIBUSB_VERSION "${pin}")
@@ -17,7 +19,7 @@ string(REGEX REPLACE "-[^-]+$" "" LIBUSB_UPSTREAM_VERSION ${without_epoch})
 set(libusb_sums ${CMAKE_CURRENT_LIST_DIR}/libusb.sha256)
 set(LIBUSB_TARBALL libusb-1.0_${LIBUSB_UPSTREAM_VERSION}.orig.tar.bz2)
 set(USBPROBE_DEPS_DIR "${PROJECT_SOURCE_DIR}/build/deps" CACHE PATH
-    "Where the Windows builds keep the libusb they build, shared by every build of the checkout")
+    "Where the static builds keep the libusb they build, shared by every build of the checkout")
 set(USBPROBE_LIBUSB_SOURCE_DIR "" CACHE PATH
     "A folder holding the upstream tarball of libusb's Debian source package; empty: fetch it from the archive")
 if(USBPROBE_LIBUSB_SOURCE_DIR)
@@ -27,18 +29,19 @@ else()
   set(libusb_sources "${USBPROBE_DEPS_DIR}/libusb-source")
   set(libusb_source_mode fetch)
 endif()
-set(windows_libusb "${USBPROBE_DEPS_DIR}/libusb-${USBPROBE_TARGET_TRIPLET}")
+set(USBPROBE_STATIC_LIBUSB "${USBPROBE_DEPS_DIR}/libusb-${USBPROBE_TARGET_TRIPLET}")
 # Checks the source at every configure; builds only when the version differs.
-message(STATUS "libusb-1.0 ${USBPROBE_LIBUSB_VERSION} of ${USBPROBE_LIBUSB_SUITE} for ${USBPROBE_TARGET_TRIPLET}: ${windows_libusb}, from ${libusb_sources}")
+message(STATUS "libusb-1.0 ${USBPROBE_LIBUSB_VERSION} of ${USBPROBE_LIBUSB_SUITE} for ${USBPROBE_TARGET_TRIPLET}: ${USBPROBE_STATIC_LIBUSB}, from ${libusb_sources}")
 execute_process(
-  COMMAND sh "${PROJECT_SOURCE_DIR}/scripts/build-windows-libusb" ${USBPROBE_TARGET_TRIPLET}
+  COMMAND sh "${PROJECT_SOURCE_DIR}/scripts/build-libusb" ${USBPROBE_TARGET_TRIPLET}
           ${USBPROBE_LIBUSB_VERSION} ${USBPROBE_LIBUSB_SUITE} "${libusb_sums}" "${libusb_sources}" ${libusb_source_mode}
-          "${windows_libusb}"
+          "${USBPROBE_STATIC_LIBUSB}" "${USBPROBE_TARGET_LIBC_FLAGS}"
   RESULT_VARIABLE built)
 if(NOT built EQUAL 0)
   message(FATAL_ERROR "Could not build libusb-1.0 for ${USBPROBE_TARGET_TRIPLET}")
 endif()
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${libusb_sums}" ${CMAKE_CURRENT_LIST_DIR}/libusb.txt)
-list(APPEND CMAKE_FIND_ROOT_PATH "${windows_libusb}")
-set(ENV{PKG_CONFIG_LIBDIR} "${windows_libusb}/lib/pkgconfig")
+set(USBPROBE_LIBUSB_SOURCE_COPY "${USBPROBE_STATIC_LIBUSB}/source" CACHE INTERNAL "The libusb source linked in, for the release")
+list(APPEND CMAKE_FIND_ROOT_PATH "${USBPROBE_STATIC_LIBUSB}")
+set(ENV{PKG_CONFIG_LIBDIR} "${USBPROBE_STATIC_LIBUSB}/lib/pkgconfig")
 set(ENV{PKG_CONFIG_PATH} "")
