@@ -35,9 +35,10 @@
 #   CACHE); -c names the processor under TCG instead of the map's, -m the
 #   memory (512 MiB, the only size raspi0 has), -t the time allowed (600 s).
 #   Leaves the guest's console in RUN/console and qemu's output in
-#   RUN/qemu.log, and prints which kernel ran how, with its times. The guest's power-off ends qemu (which some
-#   machines, raspi0, do not do by themselves). Fails where the guest does not
-#   start or qemu ends otherwise than by the guest's power-off.
+#   RUN/qemu.log, and prints which kernel ran how, with its times. The
+#   guest's power-off ends qemu (which some machines, raspi0, do not do by
+#   themselves). Fails where the guest does not start or qemu ends otherwise
+#   than by the guest's power-off.
 #
 # Usage: debian_vm.sh apt SUITE CACHE [COMMAND [ARGUMENT...]]
 #   Runs apt-get or apt-cache on the private apt tree of SUITE in CACHE/apt,
