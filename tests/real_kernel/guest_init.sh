@@ -1,12 +1,14 @@
 #!/bin/busybox sh
 # The first process of the guest: Debian's kernel, busybox, Debian's udev with
-# its rules, Debian's libraries and the tool as its .deb installs it. The USB
+# its rules, Debian's libraries and the tool as its .deb installs it; or, for
+# the static file, Debian's kernel, busybox-static and the tool alone, with no
+# C library and so no udev (see settle below). The USB
 # devices are gadgets on dummy_hcd's two buses: the bridge 1A86:7523 is a
 # FunctionFS function that answers the kernel's USB serial driver, the other a
 # loopback function with another identity. Each row of the table at the end is
 # one run of the tool; each prints "ok NAME" or "not ok NAME: WHY", and the
 # machine powers off after the last.
-/bin/busybox mkdir -p /proc /sys /dev /run /tmp /sbin /usr/sbin /usr/bin
+/bin/busybox mkdir -p /proc /sys /dev /run /tmp /etc /sbin /usr/sbin /usr/bin
 /bin/busybox --install -s
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 mount -t proc proc /proc
@@ -25,7 +27,33 @@ cp /usr/share/base-passwd/group.master /etc/group
 echo "tester:x:1000:1000::/tmp:/bin/sh" >>/etc/passwd
 echo "tester:x:1000:" >>/etc/group
 # No coldplug: every USB device arrives after udev has started.
-/lib/systemd/systemd-udevd --daemon 2>/dev/null
+if [ -x /lib/systemd/systemd-udevd ]; then
+    /lib/systemd/systemd-udevd --daemon 2>/dev/null
+    settle() { udevadm settle; }
+    # The example rule as the .deb ships it, installed as its comment says.
+    install_rule() {
+        mkdir -p /etc/udev/rules.d && cp /usr/share/doc/usbprobe/examples/60-usbprobe.rules /etc/udev/rules.d/ &&
+            udevadm control --reload && udevadm trigger && udevadm settle
+    }
+else
+    # No udev: it needs a C library, which this guest lacks. What the tests
+    # need of it is done here. Drivers: busybox's uevent loads the module of
+    # each device that arrives, by its modalias, as udev does. Nodes: devtmpfs
+    # makes every node 0600 root:root; settle gives them what Debian's udev
+    # rules would have given them by then: USB nodes 0664 root:root, serial
+    # ports 0660 root:dialout, and once the example rule is installed, the
+    # bridge's node group plugdev, mode 0660.
+    printf '#!/bin/busybox sh\n[ "$ACTION" != add ] || [ -z "$MODALIAS" ] || exec modprobe -q "$MODALIAS"\n' >/run/load-driver
+    chmod 0755 /run/load-driver
+    uevent /run/load-driver &
+    settle() {
+        chmod 0664 /dev/bus/usb/*/* && chgrp dialout /dev/ttyUSB* && chmod 0660 /dev/ttyUSB* || return
+        [ -f /run/example-rule ] || return 0
+        node=$(printf /dev/bus/usb/%03d/%03d "$(cat "$(bridge_path)/busnum")" "$(cat "$(bridge_path)/devnum")")
+        chgrp plugdev "$node" && chmod 0660 "$node"
+    }
+    install_rule() { touch /run/example-rule && settle; }
+fi
 
 # --- the devices -------------------------------------------------------------
 
@@ -62,7 +90,7 @@ plug_in() {
         { bridge_function /run/ffs-bridge & } && wait_until [ -e /run/ffs-bridge/ep1 ] &&
         echo dummy_udc.0 >$gadgets/bridge/UDC &&
         gadget other 0x1d6b 0x0104 Loopback.1 && echo dummy_udc.1 >$gadgets/other/UDC &&
-        wait_until port_is_there && udevadm settle || { why="no serial port for the bridge"; return 1; }
+        wait_until port_is_there && settle || { why="no serial port for the bridge"; return 1; }
 }
 # As a cable pulled out: the gadget drops its pull-up and the host sees the
 # device leave, while the gadget and its function stay (unbinding the gadget
@@ -78,14 +106,10 @@ unplug() {
 join() { sed -i "/^$1:/s/\$/,tester/; /^$1:/s/:,/:/" /etc/group; }
 join_dialout() { join dialout; }
 join_plugdev() { join plugdev; }
-# The example rule as the .deb ships it, installed as its comment says. There
-# is no logind here, so its uaccess tag gives no one access: tester is a user
-# without a local session, as over SSH.
-install_example_rule() {
-    mkdir -p /etc/udev/rules.d && cp /usr/share/doc/usbprobe/examples/60-usbprobe.rules /etc/udev/rules.d/ &&
-        udevadm control --reload && udevadm trigger && udevadm settle ||
-        { why="the example rule did not install"; return 1; }
-}
+# The example rule (install_rule, above). There is no logind here, so its
+# uaccess tag gives no one access: tester is a user without a local session,
+# as over SSH.
+install_example_rule() { install_rule || { why="the example rule did not install"; return 1; }; }
 
 # Another program takes the bridge from the serial driver, as a braille
 # display daemon does, and gives it back at the end of the row.

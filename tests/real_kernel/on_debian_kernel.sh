@@ -1,17 +1,20 @@
 #!/bin/sh
-# Runs the tool, as this build's .deb ships it, on Debian's own kernel for the
-# build's architecture in qemu-system, through the scenarios of guest_init.sh;
-# and first resolves the .deb's dependencies as `apt install ./THE.deb` does
-# on that Debian release with nothing installed yet. The guest is Debian's
+# Runs the tool, as this build ships it, on a Debian kernel in qemu-system,
+# through the scenarios of guest_init.sh; its devices are gadgets on the
+# kernel's dummy_hcd. A build that ships a .deb: the tool as the .deb installs
+# it, after its dependencies are resolved as `apt install ./THE.deb` does on
+# that Debian release with nothing installed yet; the guest is Debian's
 # packages of that architecture and release, only unpacked: the archive's
-# current kernel, busybox, udev and the libraries the tool and udev link; its
-# devices are gadgets on the kernel's dummy_hcd.
-# Usage: on_debian_kernel.sh ARCH SUITE BUILD_TREE BRIDGE_FUNCTION TAKE_BRIDGE CACHE
-#   ARCH             the .deb's architecture
-#   SUITE            the Debian release whose kernel the map of the builds
-#                    (cmake/targets.txt) gives ARCH
-#   BUILD_TREE       the build tree, whose CPack configuration makes the .deb
-#   BRIDGE_FUNCTION  the gadget program of guest_init.sh, built for ARCH
+# current kernel, busybox, udev and the libraries the tool and udev link. A
+# build that ships one static file: that file, in a guest with no C library at
+# all: the kernel with the modules the scenarios need, busybox-static and
+# base-passwd's lists, which this script checks before booting it.
+# Usage: on_debian_kernel.sh PRESET SUITE:FLAVOUR TOOL BRIDGE_FUNCTION TAKE_BRIDGE CACHE
+#   PRESET           the build's row in the map of the builds (cmake/targets.txt)
+#   SUITE:FLAVOUR    one entry of its kernels column
+#   TOOL             the build tree, whose CPack configuration makes the .deb;
+#                    or the static file itself
+#   BRIDGE_FUNCTION  the gadget program of guest_init.sh, built as the tool is
 #   TAKE_BRIDGE      its program that takes the bridge from the serial driver
 #   CACHE            where the packages, apt's indexes and the guest's base are
 #                    kept between runs; made again only when the archive has
@@ -19,41 +22,72 @@
 # Exits 77 (skipped), saying why, where the machine or the packages cannot be had.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-arch=$1 suite=$2 tree=$3 bridge_function=$4 take_bridge=$5 cache_root=$6
+preset=$1 entry=$2 tool=$3 bridge_function=$4 take_bridge=$5 cache_root=$6
+suite=${entry%%:*}
 debian_vm=$here/../support/debian_vm.sh
-guest_name="$arch Debian $suite"
+targets=$here/../../scripts/targets
+arch=$(sh "$targets" "$preset" arch) || exit
+package=$(sh "$targets" "$preset" package)
+guest_name="$preset ($arch) on Debian $entry"
 # The guest's files get the modes it needs, whatever the caller's umask.
 umask 022
 . "$here/../support/verdicts.sh"
 
 run=$(mktemp -d)
 trap 'rm -rf "$run"' EXIT
-"${CPACK_COMMAND:-cpack}" --config "$tree/CPackConfig.cmake" -B "$run/package" >"$run/cpack.log" 2>&1 ||
-    { cat "$run/cpack.log"; fail "cpack could not make the .deb"; }
-usbprobe_deb=$(echo "$run"/package/usbprobe_*_"$arch".deb)
-
-# apt on that release with an empty dpkg status: only this architecture's
-# packages, none of them installed.
-sh "$debian_vm" apt "$suite" "$cache_root" || skip "cannot fetch the indexes of $guest_name"
-: >"$run/status"
-sh "$debian_vm" apt "$suite" "$cache_root" apt-get -s -o APT::Architecture="$arch" -o APT::Architectures="$arch" \
-    -o Dir::State::status="$run/status" -o Dir::State::extended_states="$run/extended_states" \
-    install "$usbprobe_deb" >"$run/apt.log" 2>&1 || { cat "$run/apt.log"; fail "$guest_name: apt cannot install the .deb"; }
-echo "$guest_name: apt installs the .deb with $(grep -c '^Inst ' "$run/apt.log") packages"
-
-cache=$(sh "$debian_vm" prepare "$arch" "$suite" "$cache_root") || exit
-# This run's part of the guest: the .deb's files, the gadget program, the
-# script and the tool's words.
 mkdir -p "$run/root/usr/bin"
-dpkg-deb -x "$usbprobe_deb" "$run/root"
+if [ "$package" = deb ]; then
+    "${CPACK_COMMAND:-cpack}" --config "$tool/CPackConfig.cmake" -B "$run/package" >"$run/cpack.log" 2>&1 ||
+        { cat "$run/cpack.log"; fail "cpack could not make the .deb"; }
+    usbprobe_deb=$(echo "$run"/package/usbprobe_*_"$arch".deb)
+
+    # apt on that release with an empty dpkg status: only this architecture's
+    # packages, none of them installed.
+    sh "$debian_vm" apt "$suite" "$cache_root" || skip "cannot fetch the indexes of $guest_name"
+    : >"$run/status"
+    sh "$debian_vm" apt "$suite" "$cache_root" apt-get -s -o APT::Architecture="$arch" -o APT::Architectures="$arch" \
+        -o Dir::State::status="$run/status" -o Dir::State::extended_states="$run/extended_states" \
+        install "$usbprobe_deb" >"$run/apt.log" 2>&1 || { cat "$run/apt.log"; fail "$guest_name: apt cannot install the .deb"; }
+    echo "$guest_name: apt installs the .deb with $(grep -c '^Inst ' "$run/apt.log") packages"
+    dpkg-deb -x "$usbprobe_deb" "$run/root"
+else
+    cp "$tool" "$run/root/usr/bin/usbprobe"
+fi
+
+cache=$(sh "$debian_vm" prepare "$preset" "$entry" "$cache_root") || exit
+# This run's part of the guest: the tool, the gadget program, the script and
+# the tool's words.
 cp "$bridge_function" "$run/root/usr/bin/bridge_function"
 cp "$take_bridge" "$run/root/usr/bin/take_bridge"
 install -m 0755 "$here/guest_init.sh" "$run/root/init"
 cp "$here/../support/words.sh" "$run/root/words.sh"
 (cd "$run/root" && find . | LC_ALL=C sort | cpio -o -H newc --quiet) | cat "$cache/base.cpio" - >"$run/initrd"
 
+# No C library in the static file's guest: no file but the kernel's modules
+# is a dynamically linked program (an ELF file that names an interpreter or
+# needs a library), a shared library, or the C library or its loader.
+if [ "$package" != deb ]; then
+    command -v readelf >/dev/null || skip "no readelf here (Debian: binutils)"
+    mkdir "$run/all"
+    (cd "$run/all" && cpio -id --quiet <"$cache/base.cpio") && cp -R "$run/root/." "$run/all/" ||
+        fail "cannot unpack the guest's files"
+    find "$run/all" -type f ! -path "$run/all/*lib/modules/*" | while read -r file; do
+        name=${file#"$run/all"}
+        case ${name##*/} in
+        ld-*.so* | ld.so* | libc.so* | libc-*.so | libc.a) echo "$name: the C library's" ;;
+        *.so | *.so.*) echo "$name: a shared library" ;;
+        esac
+        [ "$(head -c 4 "$file" | od -An -tx1 | tr -d ' ')" = 7f454c46 ] || continue
+        if readelf -lW "$file" | grep -q 'Requesting program interpreter'; then echo "$name: dynamically linked"; fi
+        if readelf -dW "$file" | grep -q '(NEEDED)'; then echo "$name: needs a shared library"; fi
+    done >"$run/libc"
+    [ ! -s "$run/libc" ] || { cat "$run/libc"; fail "$guest_name: the guest holds more than static programs"; }
+    rm -rf "$run/all"
+    echo "$guest_name: no C library in the guest; its initrd: $(wc -c <"$run/initrd") bytes"
+fi
+
 booted=yes
-sh "$debian_vm" boot "$arch" "$suite" "$cache_root" "$run" "$run/initrd" "" || booted=
+sh "$debian_vm" boot "$preset" "$entry" "$cache_root" "$run" "$run/initrd" "" || booted=
 
 tr -d '\r' <"$run/console" | sed -n 's/^usbprobe-guest: //p'
 rows=$(grep -c '^scenario ' "$here/guest_init.sh")

@@ -2,32 +2,43 @@
 # Debian's own kernel of an architecture in qemu-system, for the tests that
 # need a real kernel. How each architecture's kernel boots (the flavour, the
 # qemu-system program, machine, processor and console) comes from the map of
-# the builds, cmake/targets.txt: the kernels column of the row whose arch is
-# ARCH names SUITE's flavour, and a flavour that is another row's arch boots
-# as that row does.
+# the builds, cmake/targets.txt: the kernels column of the guest's row names
+# SUITE's flavour, and a flavour that is another row's arch boots as that row
+# does: that row's kernel of SUITE (its flavour from its own kernels column),
+# with its qemu-system, machine, processor and console.
 #
-# Usage: debian_vm.sh prepare ARCH SUITE CACHE
+# ROW is a preset of the map, or an architecture (its first row); SUITE a
+# Debian release (the row's first kernel of it) or one entry SUITE:FLAVOUR of
+# the row's kernels column.
+#
+# Usage: debian_vm.sh prepare ROW SUITE CACHE
 #   Makes, or takes from CACHE, the guest's base and prints its folder
-#   (CACHE/SUITE/ARCH): kernel, base.cpio and made-of. The base is Debian's
-#   packages of ARCH in SUITE, downloaded with apt-get download and only
+#   (CACHE/SUITE/ARCH; CACHE/SUITE/ROW-FLAVOUR for a static file's row):
+#   kernel, base.cpio, made-of, and dtb where the machine takes its device
+#   tree from the kernel package (raspi0). The base is Debian's packages of
+#   the row's ARCH in SUITE, downloaded with apt-get download and only
 #   unpacked, never installed: the archive's current kernel, busybox, udev,
-#   the tool's libraries and the libraries these depend on. Of the kernel's
+#   the tool's libraries and the libraries these depend on; for a row of one
+#   static file (package tgz), the kernel, busybox-static and base-passwd's
+#   passwd and group master lists alone, no C library. Of the kernel's
 #   modules it keeps the USB core, the gadget side, the module that
 #   modules.alias gives for 1A86:7523, and virtio's PCI transport with 9p, by
 #   which a guest reaches this machine's files; depmod indexes them for
 #   busybox's modprobe and udev. This machine's own release comes through its
 #   apt lists, any other through a private apt tree in CACHE/apt.
 #
-# Usage: debian_vm.sh boot [-m MIB] [-t SECONDS] [-c CPU] ARCH SUITE CACHE RUN INITRD APPEND [QEMU_OPTION...]
+# Usage: debian_vm.sh boot [-m MIB] [-t SECONDS] [-c CPU] ROW SUITE CACHE RUN INITRD APPEND [QEMU_OPTION...]
 #   Boots the prepared kernel with INITRD as its initramfs and the kernel
 #   command line APPEND, and waits until the guest powers off; the guest's
 #   init must print "usbprobe-guest: kernel ..." first. It uses KVM where KVM
 #   starts the guest and TCG elsewhere (KVM that failed once stays off for
 #   CACHE); -c names the processor under TCG instead of the map's, -m the
-#   memory (512 MiB), -t the time allowed (600 s). Leaves the guest's console
-#   in RUN/console and qemu's output in RUN/qemu.log, and prints which kernel
-#   ran how, with its times. Fails where the guest does not start or qemu
-#   ends otherwise than by the guest's power-off.
+#   memory (512 MiB, the only size raspi0 has), -t the time allowed (600 s).
+#   Leaves the guest's console in RUN/console and qemu's output in
+#   RUN/qemu.log, and prints which kernel ran how, with its times. The
+#   guest's power-off ends qemu (which some machines, raspi0, do not do by
+#   themselves). Fails where the guest does not start or qemu ends otherwise
+#   than by the guest's power-off.
 #
 # Usage: debian_vm.sh apt SUITE CACHE [COMMAND [ARGUMENT...]]
 #   Runs apt-get or apt-cache on the private apt tree of SUITE in CACHE/apt,
@@ -67,27 +78,47 @@ machine_has() {
         [ "$1" = "$(sh "$targets" "$(sh "$targets" arch="$(dpkg --print-architecture)" | head -n 1)" suite 2>/dev/null)" ]
 }
 
-# guest ARCH SUITE CACHE: where its kernel and base are kept, how they are
-# named, and how its kernel boots, from the map.
+# guest ROW SUITE CACHE: where its kernel and base are kept, how they are
+# named, and how its kernel boots, from the map. ROW is a preset of the map,
+# or an architecture (its first row); SUITE a release (its first kernel in the
+# row's kernels column) or one entry SUITE:FLAVOUR of that column.
 guest() {
-    arch=$1 suite=$2 cache_root=$3
-    cache=$cache_root/$suite/$arch
-    guest_name="$arch Debian $suite"
-    row=$(sh "$targets" arch="$arch" | head -n 1)
-    [ -n "$row" ] || skip "the map of the builds has no architecture $arch"
-    flavour=$(sh "$targets" "$row" kernels | tr , '\n' | sed -n "s/^$suite://p")
-    [ -n "$flavour" ] || skip "the map of the builds gives $arch no kernel of Debian $suite"
-    kernel=linux-image-$flavour
-    # The flavour of another row's architecture boots as that row does.
+    row=$1 suite=${2%%:*} cache_root=$3
+    if ! arch=$(sh "$targets" "$row" arch 2>/dev/null); then
+        arch=$1 row=$(sh "$targets" arch="$1" | head -n 1)
+        [ -n "$row" ] || skip "the map of the builds has no architecture or preset $1"
+    fi
+    flavour=$(sh "$targets" "$row" kernels | tr , '\n' | sed -n "s/^$suite://p" | head -n 1)
+    [ "$suite" = "$2" ] || flavour=$(sh "$targets" "$row" kernels | tr , '\n' | grep -x "$2" | sed 's/^[^:]*://')
+    [ -n "$flavour" ] || skip "the map of the builds gives $row no kernel $2"
+    # A flavour that is another row's architecture boots as that row does: its
+    # kernel of SUITE, with its qemu-system, machine, processor and console.
     kernel_row=$(sh "$targets" arch="$flavour" | head -n 1)
     if [ -n "$kernel_row" ]; then
         kernel_arch=$flavour
+        flavour=$(sh "$targets" "$kernel_row" kernels | tr , '\n' | sed -n "s/^$suite://p" | head -n 1)
+        [ -n "$flavour" ] || skip "the map of the builds gives $kernel_arch, whose kernel $row boots, no kernel of Debian $suite"
     else
         kernel_row=$row kernel_arch=$arch
+    fi
+    kernel=linux-image-$flavour
+    # The rows of one static file (package tgz) boot guests without a C
+    # library: busybox-static, and the kernel's modules, alone.
+    if [ "$(sh "$targets" "$row" package)" = tgz ]; then
+        libc='' guest_name="$row on Debian $suite's $flavour kernel ($kernel_arch), no C library"
+        cache=$cache_root/$suite/$row-$flavour
+    else
+        libc=yes guest_name="$arch Debian $suite"
+        cache=$cache_root/$suite/$arch
     fi
     # shellcheck disable=SC2046
     set -- $(sh "$targets" "$kernel_row" qemu_system machine cpu console processor qemu_package)
     qemu=$1 machine=$2 cpu=$3 serial=$4 processor=$5 qemu_package=$6
+    # The machines whose device tree comes with the kernel: its file there.
+    case $machine in
+    raspi0) device_tree=bcm2835-rpi-zero.dtb ;;
+    *) device_tree= ;;
+    esac
 }
 
 prepare() {
@@ -96,6 +127,7 @@ prepare() {
     for program in apt-cache apt-get dpkg-deb depmod cpio; do
         command -v $program >/dev/null || skip "no $program here"
     done
+    [ -z "$device_tree" ] || command -v fdtput >/dev/null || skip "no fdtput here (Debian: device-tree-compiler)"
 
     if machine_has "$suite"; then
         lists=/var/lib/apt/lists hint=" (add the architecture: dpkg --add-architecture $arch; apt-get update)"
@@ -123,6 +155,8 @@ prepare() {
         # then every library these depend on, to the end.
         packages="base-passwd busybox-static udev libusb-1.0-0 libstdc++6 libkmod2 liblzma5 libzstd1"
         more=$packages
+        # Without a C library: busybox-static and base-passwd's lists alone.
+        [ -n "$libc" ] || packages="base-passwd busybox-static" more=
         while [ -n "$more" ]; do
             # shellcheck disable=SC2046
             depends=$(apt_of_suite apt-cache show --no-all-versions $(for package in $more; do echo "$package:$arch"; done) 2>/dev/null |
@@ -155,6 +189,9 @@ prepare() {
     made_of="$wanted
 kept modules: $kept_modules and the driver of usb:v1A86p7523
 modes: the packages', folders made 0755"
+    [ -n "$libc" ] || made_of="$made_of
+no C library: busybox, base-passwd's passwd.master and group.master${device_tree:+
+device tree: $device_tree, its watchdog disabled}"
     if [ "$(cat "$cache/made-of" 2>/dev/null)" != "$made_of" ]; then
         echo "$guest_name: making the guest of$wanted" >&2
         # Made beside the cache and moved into place, so that a run at the
@@ -195,10 +232,18 @@ modes: the packages', folders made 0755"
             tail -c +$((at + 1)) "$new/kernel" | head -c $(($(number 588 4) - 4)) | $unpack >"$new/vmlinux" &&
                 mv "$new/vmlinux" "$new/kernel" || fail "cannot unpack the kernel from $kernel's bzImage"
         fi
-        # Neither the device trees of the arm kernels (qemu makes the
-        # machine's) nor what no program of the guest reads.
+        # The device tree that the machine takes from the kernel, with the
+        # power management watchdog disabled: the kernel's power domain driver
+        # oopses on qemu's model of it. No other device tree (qemu makes the
+        # machine's), nor what no program of the guest reads.
+        if [ -n "$device_tree" ]; then
+            mv "$root/usr/lib/linux-image-$release/$device_tree" "$new/dtb" ||
+                fail "$kernel has no device tree $device_tree"
+            fdtput -t s "$new/dtb" /soc/watchdog@7e100000 status disabled ||
+                fail "cannot disable the watchdog of $device_tree"
+        fi
         rm -rf "$root/boot" "$root/usr/lib/linux-image-$release" "$root/usr/share/doc" "$root/usr/share/man" \
-            "$root/usr/share/locale" "$root/usr/lib/$(ls "$root/usr/lib" | grep -- -linux-gnu | head -n 1)/gconv" \
+            "$root/usr/share/locale" "$root/usr/lib/$(ls "$root/usr/lib" 2>/dev/null | grep -- -linux-gnu | head -n 1)/gconv" \
             "$root/lib/udev/hwdb.d"
         modules=$root/lib/modules/$release
         depmod -b "$root" "$release"
@@ -213,6 +258,10 @@ modes: the packages', folders made 0755"
         done
         rm -rf "$new/all-modules"
         depmod -b "$root" "$release"
+        # Without a C library: of the other files, busybox and the users' and
+        # groups' master lists alone (not base-passwd's update-passwd).
+        [ -n "$libc" ] || find "$root" -mindepth 2 \( -type f -o -type l \) ! -path "$root/*lib/modules/*" \
+            ! -path "$root/*bin/busybox" ! -name passwd.master ! -name group.master -delete
         (cd "$root" && find . | LC_ALL=C sort | cpio -o -H newc --quiet) >"$new/base.cpio"
         rm -rf "$root" "$new/debs"
         echo "$made_of" >"$new/made-of"
@@ -233,7 +282,7 @@ boot() {
         m) memory=$OPTARG ;;
         t) timeout=$OPTARG ;;
         c) tcg_cpu=$OPTARG ;;
-        *) fail "usage: debian_vm.sh boot [-m MIB] [-t SECONDS] [-c CPU] ARCH SUITE CACHE RUN INITRD APPEND [QEMU_OPTION...]" ;;
+        *) fail "usage: debian_vm.sh boot [-m MIB] [-t SECONDS] [-c CPU] ROW SUITE CACHE RUN INITRD APPEND [QEMU_OPTION...]" ;;
         esac
     done
     shift $((OPTIND - 1))
@@ -280,7 +329,7 @@ boot_with() {
     # shellcheck disable=SC2086
     timeout "$timeout" "$qemu" -M "$machine" $processor_option -accel "$accelerator" -m "$memory" \
         -nodefaults -no-reboot -display none -serial "file:$run/console" -kernel "$cache/kernel" -initrd "$initrd" \
-        -append "console=$serial quiet panic=-1 $append" "$@" >"$run/qemu.log" 2>&1 &
+        ${device_tree:+-dtb "$cache/dtb"} -append "console=$serial quiet panic=-1 $append" "$@" >"$run/qemu.log" 2>&1 &
     qemu_pid=$!
     tries=300
     until grep -q '^usbprobe-guest: kernel' "$run/console"; do
@@ -293,14 +342,29 @@ boot_with() {
         sleep 0.1
     done
     booted=$(date +%s.%N)
+    # The guest's end is the kernel's last line, "reboot: Power down" (or
+    # "System halted" on a machine the kernel cannot power off, raspi0). qemu
+    # ends by itself then on most machines, not on all: one that still runs a
+    # second later is ended here, and that is a normal end.
+    powered_off=
+    while kill -0 $qemu_pid 2>/dev/null; do
+        if grep -q -e 'reboot: Power down' -e 'reboot: System halted' "$run/console"; then
+            [ -n "$powered_off" ] && kill $qemu_pid 2>/dev/null && break
+            powered_off=yes
+            sleep 1
+        else
+            sleep 0.2
+        fi
+    done
     qemu_status=0
     wait $qemu_pid || qemu_status=$?
+    [ -z "$powered_off" ] || qemu_status=0
 }
 
 command=${1:-}
 [ $# -eq 0 ] || shift
 case $command in
-prepare) [ $# -eq 3 ] || fail "usage: debian_vm.sh prepare ARCH SUITE CACHE"; prepare "$@" ;;
+prepare) [ $# -eq 3 ] || fail "usage: debian_vm.sh prepare ROW SUITE CACHE"; prepare "$@" ;;
 boot) boot "$@" ;;
 apt) [ $# -ge 2 ] || fail "usage: debian_vm.sh apt SUITE CACHE [COMMAND [ARGUMENT...]]"; private_apt "$@" ;;
 *) fail "usage: debian_vm.sh prepare|boot|apt ..." ;;
