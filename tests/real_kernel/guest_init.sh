@@ -53,6 +53,10 @@ else
         chgrp plugdev "$node" && chmod 0660 "$node"
     }
     install_rule() { touch /run/example-rule && settle; }
+    # The static file's libusb, built without udev, finds the buses through
+    # /dev/bus/usb alone: where that is missing or empty, libusb cannot start
+    # and the tool lists nothing, as on a machine without USB.
+    lists_only_with_usb_nodes=yes
 fi
 
 # --- the devices -------------------------------------------------------------
@@ -205,7 +209,11 @@ passed=0 failed=0
 scenario() {
     name=$1 why=
     if [ "$3" = - ] || $3; then
-        listed_in_sysfs >/tmp/listed-before
+        if [ "$2" = container ] && [ -n "${lists_only_with_usb_nodes:-}" ]; then
+            : >/tmp/listed-before
+        else
+            listed_in_sysfs >/tmp/listed-before
+        fi
         rm -f /tmp/in /tmp/out /tmp/err /tmp/why
         mkfifo /tmp/in
         drive "$4" "$5" &
