@@ -1,7 +1,7 @@
 #!/bin/sh
 # Usage: static_file_runs_on_oldest_processor.sh QEMU_USER CPU TOOL
 # The file must be one static file: no program interpreter, no shared library,
-# at most 1 MiB; for 32-bit ARM, its attributes name no architecture newer
+# stripped, at most 1 MiB; for 32-bit ARM, its attributes name no architecture newer
 # than CPU's (ARMv6 for the ARM1176), since code it does not run here may still
 # run elsewhere. Then it runs under qemu-user as the oldest processor of its
 # family, CPU: an instruction of a newer one ends it there ("Illegal instruction").
@@ -20,6 +20,7 @@ trap 'rm -rf "$run"' EXIT
 headers=$(readelf -lW "$tool") || fail "$tool is no ELF file"
 ! echo "$headers" | grep -q INTERP || fail "$tool has a program interpreter: $(echo "$headers" | grep -A1 INTERP | tail -n 1)"
 ! readelf -dW "$tool" | grep NEEDED || fail "$tool needs the shared libraries above"
+! readelf -SW "$tool" | grep -q ' \.symtab ' || fail "$tool is not stripped"
 size=$(wc -c <"$tool")
 [ "$size" -le 1048576 ] || fail "$tool has $size bytes, more than 1 MiB"
 architecture=$(readelf -A "$tool" | sed -n 's/^ *Tag_CPU_arch: //p')
