@@ -51,16 +51,16 @@ if [ "$package" = deb ]; then
     echo "$guest_name: apt installs the .deb with $(grep -c '^Inst ' "$run/apt.log") packages"
     dpkg-deb -x "$usbprobe_deb" "$run/root"
 else
-    cp "$tool" "$run/root/usr/bin/usbprobe"
+    install -m 0755 "$tool" "$run/root/usr/bin/usbprobe"
 fi
 
 cache=$(sh "$debian_vm" prepare "$preset" "$entry" "$cache_root") || exit
 # This run's part of the guest: the tool, the gadget program, the script and
 # the tool's words.
-cp "$bridge_function" "$run/root/usr/bin/bridge_function"
-cp "$take_bridge" "$run/root/usr/bin/take_bridge"
+install -m 0755 "$bridge_function" "$run/root/usr/bin/bridge_function"
+install -m 0755 "$take_bridge" "$run/root/usr/bin/take_bridge"
 install -m 0755 "$here/guest_init.sh" "$run/root/init"
-cp "$here/../support/words.sh" "$run/root/words.sh"
+install -m 0644 "$here/../support/words.sh" "$run/root/words.sh"
 (cd "$run/root" && find . | LC_ALL=C sort | cpio -o -H newc --quiet) | cat "$cache/base.cpio" - >"$run/initrd"
 
 # No C library in the static file's guest: no file but the kernel's modules
