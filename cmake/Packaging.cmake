@@ -138,6 +138,17 @@ elseif(USBPROBE_STATIC)
   endif()
   # The release fetches the source of this version.
   set(USBPROBE_GLIBC_SOURCE ${USBPROBE_GLIBC_VERSION} CACHE INTERNAL "The version of Debian's glibc linked in")
+  # The notice's commands: a row of another release than the first row's (the
+  # machine the project is built on) builds in a system of that release.
+  include(${CMAKE_CURRENT_LIST_DIR}/Targets.cmake)
+  usbprobe_targets(rows)
+  list(GET rows 0 first_row)
+  usbprobe_target(${first_row} suite machine_suite)
+  usbprobe_target(${USBPROBE_PRESET} suite suite)
+  set(USBPROBE_IN_SUITE "")
+  if(NOT suite STREQUAL machine_suite)
+    set(USBPROBE_IN_SUITE "sh scripts/in-debian ${suite} ")
+  endif()
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS /var/lib/dpkg/status)
   install(TARGETS usbprobe RUNTIME DESTINATION .)
   configure_file(doc/usbprobe.1 usbprobe.1 @ONLY)
