@@ -35,12 +35,12 @@ for tree in "$@"; do
     [ -f "$tree/usbprobe.map" ] && [ -n "$zip" ] || { fail "$tree holds no link map or no package"; continue; }
     rm -rf "$work/zip" && mkdir "$work/zip"
     case $zip in
-    *.zip) name=$(basename "$zip" .zip) file=usbprobe.exe && unzip -q "$zip" -d "$work/zip" ;;
-    *) name=$(basename "$zip" .tar.gz) file=usbprobe && tar -xzf "$zip" -C "$work/zip" ;;
+    *.zip) name=$(basename "$zip" .zip) program=usbprobe.exe && unzip -q "$zip" -d "$work/zip" ;;
+    *) name=$(basename "$zip" .tar.gz) program=usbprobe && tar -xzf "$zip" -C "$work/zip" ;;
     esac
     texts=$work/zip/$name
-    cmp -s "$texts/$file" "$tree/$file" || { fail "$zip holds another $file than the map describes"; continue; }
-    [ "$file" = usbprobe.exe ] || [ -x "$texts/$file" ] || fail "$zip holds $file, but not as a program one may run"
+    cmp -s "$texts/$program" "$tree/$program" || { fail "$zip holds another $program than the map describes"; continue; }
+    [ "$program" = usbprobe.exe ] || [ -x "$texts/$program" ] || fail "$zip holds $program, but not as a program one may run"
 
     # One line per linked input: FILE MEMBER (MEMBER "-" for a plain object).
     (cd "$tree" && awk '
@@ -78,7 +78,7 @@ for tree in "$@"; do
         grep -q "^$1\$" "$work/terms" || return 0
         tr -d '\r' <"$texts/$2" | grep -qF "$3" || fail "$zip links $1 code, but its $2 lacks \"$3\""
     }
-    if [ "$file" = usbprobe.exe ]; then
+    if [ "$program" = usbprobe.exe ]; then
         carries usbprobe LICENSE.txt 'MIT License'
         carries libusb libusb-COPYING.txt 'GNU LESSER GENERAL PUBLIC LICENSE'
         carries libusb NOTICE.txt 'is linked statically with libusb'
