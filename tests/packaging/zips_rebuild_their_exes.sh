@@ -1,7 +1,7 @@
 #!/bin/sh
 # Usage: zips_rebuild_their_exes.sh RELEASE_DIR
-# Takes a release as its users get it. With its zips unpacked beside it,
-# SHA256SUMS must check, and must list the exe of every zip. Then each zip,
+# Takes a release as its users get it. With its zips and static .tar.gz
+# unpacked beside it, SHA256SUMS must check, and must list the exe of every zip. Then each zip,
 # unpacked into a fresh folder, must rebuild its exe bit for bit from its
 # source folder alone, without network, with the commands its NOTICE.txt gives.
 # That tree, which has no git, must then run the Windows tests (which make
@@ -19,7 +19,8 @@ fail() { echo "$*"; failed=1; }
 mkdir "$work/release"
 cd "$work/release"
 for zip in "$release"/*.zip; do unzip -q "$zip"; done
-cp "$release"/* .
+for archive in "$release"/*-linux-*.tar.gz; do tar -xzf "$archive"; done
+cp -R "$release"/. .
 sha256sum --quiet --strict -c SHA256SUMS || fail "SHA256SUMS does not check against the release"
 # The README's check of one download, beside SHA256SUMS alone: it passes, and
 # fails once the download has changed.
