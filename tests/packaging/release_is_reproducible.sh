@@ -17,11 +17,11 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 chmod 755 "$work"
 git clone -q "$top" "$work/source"
-mkdir "$work/libusb"
-(cd "$top/build/deps/libusb-i686-w64-mingw32/source" && cp -- * "$work/libusb/")
-chmod -R a+rX "$work/libusb"
-# The glibc sources the tested release fetched, where the release looks.
-mkdir -p "$work/source/build/deps/source"
+# libusb's verified source and the glibc sources the tested release fetched,
+# where the builds look for them (inside the checkout, which the system of
+# another release sees too).
+mkdir -p "$work/source/build/deps/libusb-source" "$work/source/build/deps/source"
+(cd "$top/build/deps/libusb-i686-w64-mingw32/source" && cp -- * "$work/source/build/deps/libusb-source/")
 cp "$top"/build/deps/source/glibc-source_*_all.deb "$work/source/build/deps/source/"
 # The Debian 13 system, where the other user can reach it (the checkout's
 # folder may be closed to others): linked where it can be, else copied.
@@ -41,7 +41,7 @@ PATH=$work/bin:$PATH reprotest --verbose --variations=-all,+environment,+build_p
     --vary=environment.variables+=USBPROBE_BUILD_UMASK=077 \
     --vary=user_group.available+=usbprobe-build:usbprobe-build \
     --vary=time.faketimes=+400days --vary=locales.locale=fr_CH.UTF-8 \
-    "umask \${USBPROBE_BUILD_UMASK:-022} && USBPROBE_SYSTEMS_DIR=$work/systems sh scripts/release -DBUILD_TESTING=OFF -DUSBPROBE_LIBUSB_SOURCE_DIR=$work/libusb" \
+    "umask \${USBPROBE_BUILD_UMASK:-022} && USBPROBE_SYSTEMS_DIR=$work/systems sh scripts/release -DBUILD_TESTING=OFF" \
     'build/release/*' -- null \
     >"$work/log" 2>&1
 status=$?
