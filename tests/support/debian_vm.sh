@@ -248,32 +248,14 @@ prepare() {
     cache=$(get cache "$guest")
     if [ "$(cat "$cache/made-of" 2>/dev/null)" != "$made_of" ]; then
         echo "$(get name "$guest"): making the guest of$wanted" >&2
-        mkdir -p "${cache%/*}" 2>/dev/null ||
+        if ! mkdir -p "${cache%/*}" 2>/dev/null || [ ! -w "${cache%/*}" ]; then
             skip "cannot write the guest's cache $3 (a read-only source tree? set USBPROBE_GUEST_CACHE_DIR)"
-        in_cache "$cache" "$made_of" sh "$0" make-guest "$1" "$2" "$3" "$wanted" || exit
+        fi
+        # Made beside the cache and put in its place once made.
+        sh "$top/scripts/cache" "$cache" "$made_of" sh "$0" make-guest "$1" "$2" "$3" "$wanted" || exit
     fi
     touch "$cache/made-of" 2>/dev/null || true
     echo "$cache"
-}
-
-# in_cache DIR DESCRIPTION COMMAND [ARGUMENT...]: unless DIR/made-of holds
-# DESCRIPTION, runs COMMAND ARGUMENT... NEWDIR in a new folder beside DIR and
-# puts it in DIR's place once made, so that a run at the same time sees the
-# old DIR or the new one, never half of one; a NEWDIR half made goes, and
-# COMMAND's exit status is the caller's.
-in_cache() {
-    dir=$1 description=$2
-    shift 2
-    [ "$(cat "$dir/made-of" 2>/dev/null)" != "$description" ] || return 0
-    new=$(mktemp -d "$dir.new.XXXXXX" 2>/dev/null) || skip "cannot write the cache ${dir%/*}"
-    status=0
-    "$@" "$new" || status=$?
-    [ $status -eq 0 ] || { rm -rf "$new"; return $status; }
-    printf '%s\n' "$description" >"$new/made-of"
-    rm -rf "$dir.old"
-    [ ! -e "$dir" ] || mv "$dir" "$dir.old"
-    mv "$new" "$dir"
-    rm -rf "$dir.old"
 }
 
 # make_guest GUEST WANTED NEWDIR: the guest's kernel, base.cpio, dtb (where
@@ -477,7 +459,7 @@ case $command in
 prepare) [ $# -eq 3 ] || fail "usage: debian_vm.sh prepare ROW SUITE CACHE"; prepare "$@" ;;
 boot) boot "$@" ;;
 apt) [ $# -ge 2 ] || fail "usage: debian_vm.sh apt SUITE CACHE [COMMAND [ARGUMENT...]]"; private_apt "$@" ;;
-# prepare's own: makes the guest in NEWDIR (through in_cache).
+# prepare's own: makes the guest in NEWDIR (through scripts/cache).
 make-guest)
     [ $# -eq 5 ] || fail "usage: debian_vm.sh make-guest ROW SUITE CACHE WANTED NEWDIR"
     guest=$(guest "$1" "$2" "$3") || exit
