@@ -101,7 +101,8 @@ get() {
 # whose kernel it boots. Fails where the map has no such row or kernel.
 guest() (
     row=$1 entry=$2 cache_root=$3 suite=${2%%:*}
-    if [ -z "$(sh "$targets" preset="$row")" ]; then
+    presets=$(sh "$targets") || exit 1
+    if ! printf '%s\n' "$presets" | grep -qxF -- "$row"; then
         row=$(sh "$targets" arch="$1" | head -n 1)
         [ -n "$row" ] || fail "the map of the builds has no architecture or preset $1"
     fi
