@@ -387,6 +387,13 @@ boot() {
         accelerator=tcg
     fi
     if [ "$accelerator" = tcg ]; then
+        # One guest under emulation at a time, from whichever tree or test of
+        # the checkout: two would share the machine's cores and each take
+        # more than twice as long.
+        lock=$(get cache_root "$guest")/tcg.lock
+        [ -e "$lock" ] || (umask 0 && : >>"$lock") 2>/dev/null || true
+        exec 7<"$lock" || fail "cannot open $lock"
+        flock -n 7 || { echo "$name: waiting for another guest under emulation" >&2; flock 7; }
         cpu=${tcg_cpu:-$(get cpu "$guest")}
         [ "$cpu" = - ] || set -- -cpu "$cpu" "$@"
         times=$(boot_with "$run" "$timeout" "$qemu" -accel tcg "$@") || fail "$name: the guest did not start"

@@ -1,16 +1,17 @@
 #!/bin/sh
+# Runs a command of this machine on Debian's amd64 kernel in qemu-system-x86_64, where 32-bit x86 code runs even when this machine's kernel refuses it.
 # Usage: in_debian_vm.sh CACHE WRITABLE -- COMMAND [ARGUMENT...]
-# Runs COMMAND, a command of this machine, on Debian's amd64 kernel in
-# qemu-system-x86_64, where 32-bit x86 code runs even when this machine's
-# kernel refuses it. The guest's root is this machine's root, shared read-only
-# over virtio-9p; /tmp and the folder WRITABLE are shared writable at their own
-# paths; /run, /dev/shm and the home folder are the guest's own, and so is the
-# temporary folder (TMPDIR) that COMMAND gets. COMMAND runs
-# in the current folder, with this process's environment, user and group; its
-# output, error stream and exit status become this script's. The kernel comes
-# from the cache that the real-kernel test keeps (CACHE, made here if need be).
-# Prints which accelerator ran and how long the guest took, on the error
-# stream. Exits 77 (skipped), saying why, where no guest can be had.
+# The guest's root is this machine's root, shared read-only over virtio-9p;
+# /tmp and the folder WRITABLE are shared writable at their own paths; /run,
+# /dev/shm and the home folder are the guest's own, and so is the temporary
+# folder (TMPDIR) that COMMAND gets. COMMAND runs in the current folder, with
+# this process's environment, user and group; its output, error stream and
+# exit status become this script's. The kernel comes from the cache that the
+# real-kernel tests keep (CACHE, made here if need be). The guest has the
+# machine's processors (two at most) and ends within USBPROBE_GUEST_LIMIT
+# seconds (1800); where it does not end by itself, what COMMAND printed and
+# the guest's console are shown. Exits 77 (skipped), saying why, where no
+# guest can be had.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 cache_root=$1 writable=$(cd "$2" && pwd)
@@ -48,14 +49,20 @@ share() { echo "-virtfs local,path=$1,mount_tag=$2,security_model=none,multidevs
 # default one does not.
 booted=yes
 # shellcheck disable=SC2046
-sh "$debian_vm" boot -c qemu64 -m 2048 -t 1800 amd64 "$suite" "$cache_root" "$run" "$run/initrd" "" \
-    $(share / root ,readonly=on) $(share /tmp tmp "") $(share "$writable" writable "") $(share "$run" run "") || booted=
+sh "$debian_vm" boot -c qemu64 -m 2048 -t "${USBPROBE_GUEST_LIMIT:-1800}" amd64 "$suite" "$cache_root" "$run" "$run/initrd" "" \
+    -smp "$(($(nproc) < 2 ? $(nproc) : 2))" $(share / root ,readonly=on) $(share /tmp tmp "") $(share "$writable" writable "") $(share "$run" run "") || booted=
 
 if [ -z "$booted" ] || [ ! -f "$run/status" ]; then
+    echo "--- what the command printed:" >&2
+    cat "$run/out" "$run/err" >&2 2>/dev/null
+    echo "--- the guest's console:" >&2
     tr -d '\r' <"$run/console" | tail -n 40 >&2
     cat "$run/qemu.log" >&2
     fail "the command did not end in the guest"
 fi
 cat "$run/out"
 cat "$run/err" >&2
-exit "$(cat "$run/status")"
+status=$(cat "$run/status")
+# 124: the command's own bound ended it.
+[ "$status" -ne 124 ] || { echo "--- the guest's console:" >&2; tr -d '\r' <"$run/console" | tail -n 40 >&2; }
+exit "$status"

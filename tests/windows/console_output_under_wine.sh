@@ -16,7 +16,18 @@
 #   refuses-to-start  the prefix reports a Windows older than libusb supports:
 #       libusb must log its version, 1.0.27 or later, libusb_init must fail
 #       for that reason, and no other libusb function may run after it.
+# (Run again as --until-wine-ends EXE, inside umockdev-run: runs the exe, then
+# waits until every wine process has ended, while the simulated bus is still
+# there. Wine's USB driver, left running, would serve the next run from a bus
+# that is gone and hang it.)
+if [ "$1" = --until-wine-ends ]; then
+    "$USBPROBE_WINE" "$2"
+    status=$?
+    "${USBPROBE_WINE%/*}/wineserver" -w
+    exit "$status"
+fi
 exe=$1 mode=${2:-} bus=$3 umockdev_run=$4 preload_dir=$5
+bounded=$(dirname "$0")/../support/bounded.sh
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 . "$(dirname "$0")/../support/words.sh"
@@ -24,7 +35,7 @@ trap 'rm -rf "$work"' EXIT
 # output writes "\r\n" for each "\n".
 printf "$(printf '%s' "$USBPROBE_PROMPT$USBPROBE_CLOSED" | sed 's/\\n/\\r\\n/g')" >"$work/expected"
 
-start() { timeout 60 "$USBPROBE_WINE" "$exe"; }
+start() { sh "$bounded" 120 "$USBPROBE_WINE" "$exe"; }
 summary=
 case $mode in
 '') ;;
@@ -39,7 +50,7 @@ enumerates)
     }
     start() {
         LD_LIBRARY_PATH=${preload_dir:-${LD_LIBRARY_PATH:-}} \
-            timeout 60 "$umockdev_run" --device "$bus" -- "$USBPROBE_WINE" "$exe"
+            sh "$bounded" 120 "$umockdev_run" --device "$bus" -- sh "$0" --until-wine-ends "$exe"
     }
     awk '/^P:/ { if (v != "") print "VID_" v "&PID_" p; v = p = "" }
          /^A: idVendor=/ { v = toupper(substr($0, 13, 4)) }
