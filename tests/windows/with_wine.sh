@@ -33,17 +33,25 @@ exec 9>>"$prefix.lock"
 flock -n 9 || { echo "waiting for another run in the wine prefix $prefix"; flock 9; } ||
     { echo "cannot lock $prefix.lock"; exit 1; }
 
+# copy PREFIX NEW [WINDOWS]: NEW becomes a copy of PREFIX (reporting WINDOWS,
+# if given) that shares with it, by hard links, the DLLs and programs that
+# wine only reads; the rest, which wine writes (its registry), is its own.
+copy() {
+    rm -rf "$2" && cp -al "$1" "$2" &&
+        (cd "$2" && find . -type f ! -path './drive_c/windows/system32/*' ! -path './drive_c/windows/syswow64/*' \
+            ! -path './drive_c/windows/winsxs/*' ! -path ./wine-version -exec sh -c 'for f; do cp -p "$f" "$f.own" && mv "$f.own" "$f" || exit; done' sh {} +) &&
+        if [ -n "${3:-}" ]; then
+            sed -i '/^"Version"="[a-z0-9]*"$/d' "$2/user.reg" &&
+                { [ "$3" = default ] || printf '\n[Software\\\\Wine]\n"Version"="%s"\n' "$3" >>"$2/user.reg"; }
+        fi
+}
 # copy_of_base: PREFIX becomes a copy of the base, which reports WINDOWS.
 copy_of_base() {
     exec 8>>"$base.lock"
     flock 8 || { echo "cannot lock $base.lock"; return 1; }
     [ -f "$base/wine-version" ] || { echo "no wine prefix at $base to copy"; return 1; }
-    rm -rf "$prefix.new" && cp -al "$base" "$prefix.new" &&
-        (cd "$prefix.new" && find . -type f ! -path './drive_c/windows/system32/*' ! -path './drive_c/windows/syswow64/*' \
-            ! -path './drive_c/windows/winsxs/*' ! -path ./wine-version -exec sh -c 'for f; do cp -p "$f" "$f.own" && mv "$f.own" "$f" || exit; done' sh {} +) &&
-        sed -i '/^"Version"="[a-z0-9]*"$/d' "$prefix.new/user.reg" &&
-        { [ "$windows" = default ] || printf '\n[Software\\\\Wine]\n"Version"="%s"\n' "$windows" >>"$prefix.new/user.reg"; } &&
-        rm -rf "$prefix" && mv -T "$prefix.new" "$prefix" || { echo "cannot copy the wine prefix $base"; return 1; }
+    copy "$base" "$prefix.new" "$windows" && rm -rf "$prefix" && mv -T "$prefix.new" "$prefix" ||
+        { echo "cannot copy the wine prefix $base"; return 1; }
     exec 8>&-
 }
 # share_wow64_files: in the 32-bit prefix made by this wine, each file of the
@@ -51,7 +59,7 @@ copy_of_base() {
 # prefix was made, becomes a link to that one. Here, not in a virtual
 # machine, where it takes minutes.
 share_wow64_files() {
-    [ -n "$wow64" ] && [ -z "$base" ] && [ -f "$prefix/wine-version" ] && [ -d "$wow64/drive_c/windows/syswow64" ] || return 0
+    [ -n "$made" ] && [ -n "$wow64" ] && [ -z "$base" ] && [ -f "$prefix/wine-version" ] && [ -d "$wow64/drive_c/windows/syswow64" ] || return 0
     (cd "$prefix/drive_c/windows" && find system32 winsxs -type f) | while IFS= read -r file; do
         case $file in
         system32/*) theirs=$wow64/drive_c/windows/syswow64/${file#system32/} ;;
@@ -67,12 +75,22 @@ share_wow64_files() {
 # shared_files_written: the files the prefix shares with another that are
 # newer than the prefix.
 shared_files_written() {
-    [ ! -f "$prefix/wine-version" ] || find "$prefix" -type f -links +1 -newer "$prefix/wine-version"
+    [ ! -f "$WINEPREFIX/wine-version" ] || find "$WINEPREFIX" -type f -links +1 -newer "$WINEPREFIX/wine-version"
 }
 
 # The copy shares the base's record of the wine that made it.
 if [ -n "$base" ] && [ ! "$base/wine-version" -ef "$prefix/wine-version" ]; then
     copy_of_base || exit 1
+fi
+# A made prefix is used through a copy of its own for each run, removed after:
+# a run ended midway (its wineserver killed while saving the registry, which
+# it leaves empty) must leave the prefix as it was for the next.
+made=$prefix
+if [ -f "$prefix/wine-version" ]; then
+    export WINEPREFIX="$prefix.run.$$"
+    copy "$prefix" "$WINEPREFIX" || { echo "cannot copy the wine prefix $prefix for this run"; exit 1; }
+    trap 'rm -rf "$WINEPREFIX"' EXIT
+    made=
 fi
 run="sh $here/in_wine_prefix.sh $windows $services"
 why=
@@ -92,9 +110,8 @@ if [ -n "$why" ]; then
     share_wow64_files || { echo "cannot share the files of $wow64 in $prefix"; status=1; }
     where="in a virtual machine"
 else
-    [ -z "$wow64" ] || [ -f "$prefix/wine-version" ] || made_here=yes
     sh "$here/../support/bounded.sh" "$limit" $run "$@" || status=$?
-    [ -z "${made_here:-}" ] || share_wow64_files || { echo "cannot share the files of $wow64 in $prefix"; status=1; }
+    share_wow64_files || { echo "cannot share the files of $wow64 in $prefix"; status=1; }
     where=natively
 fi
 written=$(shared_files_written)
