@@ -41,7 +41,7 @@ system_apt >"$run/indexes.log" 2>&1 || { cat "$run/indexes.log"; skip "cannot fe
 set -- systemd systemd-sysv udev dbus libpam-systemd login passwd mount libusb-1.0-0 kmod acl
 includes=$(echo "$@" | tr ' ' ,)
 : >"$run/status"
-system_apt apt-get -s -o Dir::State::status="$run/status" -o Dir::State::extended_states="$run/extended_states" \
+system_apt apt-get -s --no-install-recommends -o Dir::State::status="$run/status" -o Dir::State::extended_states="$run/extended_states" \
     install '?essential' apt "$@" >"$run/resolved" 2>&1 ||
     { cat "$run/resolved"; fail "apt cannot resolve the packages of the Debian $system_suite system"; }
 made_of="seat_system.sh $(sha256sum <"$here/seat_system.sh" | cut -d' ' -f1) with $includes

@@ -5,6 +5,7 @@ here=/usr/local/lib/at-the-seat
 # Where the rows ask and tester's shell answers: tester's own folder.
 talk=/var/lib/at-the-seat
 plugdev=
+# shellcheck source=/dev/null
 . $here/settings
 export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
 mount -t proc proc /proc

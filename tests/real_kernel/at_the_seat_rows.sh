@@ -10,11 +10,14 @@ export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin
 here=/usr/local/lib/at-the-seat
 talk=/var/lib/at-the-seat
 node_with_rule=
+# shellcheck source=/dev/null
 . $here/settings
 # The tool's words (printf formats): USBPROBE_LIST_LINE, USBPROBE_OPENED,
 # USBPROBE_CLOSED.
+# shellcheck source=../support/words.sh
 . $here/words.sh
 # The bridge as a gadget: plug_in_bridge, bridge_node, wait_until...
+# shellcheck source=gadget.sh
 . $here/gadget.sh
 say() { echo "usbprobe-guest: $*"; }
 uptime_s() { cut -d' ' -f1 /proc/uptime; }
