@@ -27,7 +27,7 @@ example=/usr/share/doc/usbprobe/examples/60-usbprobe.rules
 install_deb() {
     (cd $here && DEBIAN_FRONTEND=noninteractive apt install --yes ./usbprobe_*_amd64.deb) >/run/apt.log 2>&1 ||
         { why="apt install failed: $(grep -E '^(E|W):' /run/apt.log | tr '\n' ' ')"; return 1; }
-    [ "$(dpkg-query -W -f '${Status}' usbprobe)" = "install ok installed" ] && [ -x /usr/bin/usbprobe ] && [ -f $example ] ||
+    { [ "$(dpkg-query -W -f '${Status}' usbprobe)" = "install ok installed" ] && [ -x /usr/bin/usbprobe ] && [ -f $example ]; } ||
         { why="apt did not install the tool and its example rule"; return 1; }
     say "info: installed after $(uptime_s) s"
 }
@@ -47,7 +47,7 @@ tester_at_the_seat() {
 }
 
 plug_in() {
-    plug_in_bridge && udevadm settle || { why="no serial port for the bridge"; return 1; }
+    { plug_in_bridge && udevadm settle; } || { why="no serial port for the bridge"; return 1; }
     node=$(bridge_node)
 }
 node=/dev/bus/usb/none
@@ -65,7 +65,7 @@ port_is_bound() { port_is_there || { why="the serial driver let go of the bridge
 
 # The example rule as the .deb ships it, installed as its comment says.
 install_example_rule() {
-    cp $example /etc/udev/rules.d/ && udevadm control --reload && udevadm trigger && udevadm settle ||
+    { cp $example /etc/udev/rules.d/ && udevadm control --reload && udevadm trigger && udevadm settle; } ||
         { why="the example rule did not install"; return 1; }
 }
 
@@ -110,13 +110,15 @@ tester_gets_open() { tester_gets open; }
 # again (udev looks the group up when it reads the rule, and reads it again
 # only when the file has changed).
 remote_user_in_plugdev() {
-    { getent group plugdev >/dev/null || { groupadd --system plugdev && install_example_rule; }; } &&
-        useradd --no-create-home --groups plugdev remote && node_is "660 root:plugdev" ||
+    {
+        { getent group plugdev >/dev/null || { groupadd --system plugdev && install_example_rule; }; } &&
+            useradd --no-create-home --groups plugdev remote && node_is "660 root:plugdev"
+    } ||
         { why="${why:-plugdev could not be given to the user remote}"; return 1; }
 }
 remote_gets_open() {
     printf '\n\n' | runuser -u remote -- usbprobe >/run/remote.out 2>/run/remote.err
-    reports open /run/remote.out && [ ! -s /run/remote.err ] ||
+    { reports open /run/remote.out && [ ! -s /run/remote.err ]; } ||
         { why="remote got $(tail -n 1 /run/remote.out) $(head -c 200 /run/remote.err)"; return 1; }
 }
 

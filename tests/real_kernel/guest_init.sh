@@ -43,7 +43,10 @@ else
     # rules would have given them by then: USB nodes 0664 root:root, serial
     # ports 0660 root:dialout, and once the example rule is installed, the
     # bridge's node group plugdev, mode 0660.
-    printf '#!/bin/busybox sh\n[ "$ACTION" != add ] || [ -z "$MODALIAS" ] || exec modprobe -q "$MODALIAS"\n' >/run/load-driver
+    cat >/run/load-driver <<'LOAD'
+#!/bin/busybox sh
+[ "$ACTION" != add ] || [ -z "$MODALIAS" ] || exec modprobe -q "$MODALIAS"
+LOAD
     chmod 0755 /run/load-driver
     uevent /run/load-driver &
     settle() {
@@ -63,8 +66,10 @@ fi
 
 # The bridge on the first bus, a loopback function with another identity on the second.
 plug_in() {
-    modprobe dummy_hcd num=2 && modprobe usb_f_ss_lb && plug_in_bridge &&
-        gadget other 0x1d6b 0x0104 Loopback.1 && echo dummy_udc.1 >$gadgets/other/UDC && settle ||
+    {
+        modprobe dummy_hcd num=2 && modprobe usb_f_ss_lb && plug_in_bridge &&
+            gadget other 0x1d6b 0x0104 Loopback.1 && echo dummy_udc.1 >$gadgets/other/UDC && settle
+    } ||
         { why="no serial port for the bridge"; return 1; }
 }
 unplug() { pull_cable || { why="the bridge stayed"; return 1; }; }
@@ -84,12 +89,12 @@ install_example_rule() { install_rule || { why="the example rule did not install
 port_is_gone() { ! port_is_there; }
 take_the_port_away() {
     take_bridge >/tmp/taker &
-    wait_until 30 grep -q taken /tmp/taker && wait_until 30 port_is_gone ||
+    { wait_until 30 grep -q taken /tmp/taker && wait_until 30 port_is_gone; } ||
         { why="take_bridge did not take the bridge from the serial driver"; return 1; }
 }
 port_gone_then_back() {
     port_is_there && { why="the serial port stayed while another program held the bridge"; return 1; }
-    kill -TERM "$(pidof take_bridge)" && wait_until 30 port_is_there ||
+    { kill -TERM "$(pidof take_bridge)" && wait_until 30 port_is_there; } ||
         { why="the serial driver did not get the bridge back"; return 1; }
 }
 
@@ -97,7 +102,7 @@ port_gone_then_back() {
 
 port_is_bound() { port_is_there || { why="the serial driver let go of the bridge"; return 1; }; }
 port_works() {
-    port_is_bound && stty -F /dev/ttyUSB0 115200 && stty -F /dev/ttyUSB0 | grep -q 'speed 115200 baud' ||
+    { port_is_bound && stty -F /dev/ttyUSB0 115200 && stty -F /dev/ttyUSB0 | grep -q 'speed 115200 baud'; } ||
         { why="the serial port cannot be set up"; return 1; }
 }
 # systemd's default rule leaves the node 0664 root:root, and libusb's debug
@@ -114,7 +119,6 @@ tester_opens_port() {
 listed_in_sysfs() {
     for device in /sys/bus/usb/devices/*; do
         [ -f "$device/idVendor" ] || continue
-        # shellcheck disable=SC2059
         printf "$USBPROBE_LIST_LINE" "0x$(cat "$device/idVendor")" "0x$(cat "$device/idProduct")"
     done | sort
 }
@@ -134,7 +138,6 @@ printed_as_expected() {
     handle=$(tail -n 1 /tmp/rest)
     handle=${handle#"$opened"}
     echo "$handle" | grep -qx -- '-\{0,1\}[1-9][0-9]*' || handle=
-    # shellcheck disable=SC2059
     case $1 in
     open) printf "$USBPROBE_PROMPT$USBPROBE_OPENED%s" "$handle" ;;
     closed) printf "$USBPROBE_PROMPT$USBPROBE_CLOSED" ;;

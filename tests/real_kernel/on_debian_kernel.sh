@@ -61,7 +61,7 @@ install -m 0644 "$here/gadget.sh" "$run/root/gadget.sh"
 if [ "$package" != deb ]; then
     command -v readelf >/dev/null || skip "no readelf here (Debian: binutils)"
     mkdir "$run/all"
-    (cd "$run/all" && cpio -id --quiet <"$cache/base.cpio") && cp -R "$run/root/." "$run/all/" ||
+    { (cd "$run/all" && cpio -id --quiet <"$cache/base.cpio") && cp -R "$run/root/." "$run/all/"; } ||
         fail "cannot unpack the guest's files"
     find "$run/all" -type f ! -path "$run/all/*lib/modules/*" | while read -r file; do
         name=${file#"$run/all"}
