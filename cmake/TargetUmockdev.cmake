@@ -32,13 +32,12 @@ function(usbprobe_unpack_umockdev arch multiarch root problem_variable)
       apt-get download "umockdev:$arch=$version" "libumockdev-dev:$arch=$version" >/dev/null
       for deb in *.deb; do dpkg-deb -x "$deb" "$new"; done
       cd "$new" && rm -rf debs
-      ln -s "/usr/lib/$multiarch/libumockdev.so.0" "usr/lib/$multiarch/libumockdev.so"
+      ln -sf "/usr/lib/$multiarch/libumockdev.so.0" "usr/lib/$multiarch/libumockdev.so"
       sed -i "s|^prefix=/usr\$|prefix=$root/usr|" "usr/lib/$multiarch/pkgconfig/umockdev-1.0.pc"
     ]] sh ${arch} ${version} ${multiarch} ${root}
     RESULT_VARIABLE failed OUTPUT_QUIET ERROR_VARIABLE errors)
   if(failed)
-    set(${problem_variable} "cannot download and unpack umockdev ${version} for ${arch}, the version of the installed "
-                            "libumockdev0:${arch} (scripts/install-deps test brings it up to date):\n${errors}"
-        PARENT_SCOPE)
+    set(${problem_variable} "cannot download and unpack umockdev ${version} for ${arch}, the version of the \
+installed libumockdev0:${arch} (scripts/install-deps test brings it up to date):\n${errors}" PARENT_SCOPE)
   endif()
 endfunction()
