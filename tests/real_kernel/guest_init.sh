@@ -65,10 +65,12 @@ fi
 # --- the devices -------------------------------------------------------------
 
 # The bridge on the first bus, a loopback function with another identity on the second.
+other_is_there() { cat /sys/bus/usb/devices/*/idProduct 2>/dev/null | grep -qx 0104; }
 plug_in() {
     {
         modprobe dummy_hcd num=2 && modprobe usb_f_ss_lb && plug_in_bridge &&
-            gadget other 0x1d6b 0x0104 Loopback.1 && echo dummy_udc.1 >$gadgets/other/UDC && settle
+            gadget other 0x1d6b 0x0104 Loopback.1 && echo dummy_udc.1 >$gadgets/other/UDC &&
+            wait_until 30 other_is_there && settle
     } ||
         { why="no serial port for the bridge"; return 1; }
 }
