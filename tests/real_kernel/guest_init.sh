@@ -1,13 +1,9 @@
 #!/bin/busybox sh
-# The first process of the guest: Debian's kernel, busybox, Debian's udev with
-# its rules, Debian's libraries and the tool as its .deb installs it; or, for
-# the static file, Debian's kernel, busybox-static and the tool alone, with no
-# C library and so no udev (see settle below). The USB
-# devices are gadgets on dummy_hcd's two buses: the bridge 1A86:7523 is a
-# FunctionFS function that answers the kernel's USB serial driver, the other a
-# loopback function with another identity. Each row of the table at the end is
-# one run of the tool; each prints "ok NAME" or "not ok NAME: WHY", and the
-# machine powers off after the last.
+# The first process of on_debian_kernel.sh's guest: runs its table, the tool against gadgets on dummy_hcd, one line a row, then powers off.
+# Usage: /init of the guest's initramfs, with /words.sh, /gadget.sh, bridge_function and take_bridge
+# shellcheck shell=dash source-path=SCRIPTDIR
+# The .deb's guest has Debian's udev; the static file's has no C library and
+# so no udev (see settle below).
 /bin/busybox mkdir -p /proc /sys /dev /run /tmp /etc /sbin /usr/sbin /usr/bin
 /bin/busybox --install -s
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
@@ -18,7 +14,11 @@ mount -t tmpfs tmpfs /run
 say() { echo "usbprobe-guest: $*"; }
 # The tool's words (printf formats): USBPROBE_LIST_LINE, USBPROBE_PROMPT,
 # USBPROBE_OPENED and USBPROBE_CLOSED.
+# shellcheck source=../support/words.sh
 . /words.sh
+# The devices' helpers: gadget, plug_in_bridge, pull_cable, wait_until...
+# shellcheck source=gadget.sh
+. /gadget.sh
 say "kernel $(uname -r) $(uname -m), up after $(cut -d' ' -f1 /proc/uptime) s"
 
 # Debian's users and groups, and one ordinary user, before udev reads its rules.
@@ -43,13 +43,16 @@ else
     # rules would have given them by then: USB nodes 0664 root:root, serial
     # ports 0660 root:dialout, and once the example rule is installed, the
     # bridge's node group plugdev, mode 0660.
-    printf '#!/bin/busybox sh\n[ "$ACTION" != add ] || [ -z "$MODALIAS" ] || exec modprobe -q "$MODALIAS"\n' >/run/load-driver
+    cat >/run/load-driver <<'LOAD'
+#!/bin/busybox sh
+[ "$ACTION" != add ] || [ -z "$MODALIAS" ] || exec modprobe -q "$MODALIAS"
+LOAD
     chmod 0755 /run/load-driver
     uevent /run/load-driver &
     settle() {
         chmod 0664 /dev/bus/usb/*/* && chgrp dialout /dev/ttyUSB* && chmod 0660 /dev/ttyUSB* || return
         [ -f /run/example-rule ] || return 0
-        node=$(printf /dev/bus/usb/%03d/%03d "$(cat "$(bridge_path)/busnum")" "$(cat "$(bridge_path)/devnum")")
+        node=$(bridge_node)
         chgrp plugdev "$node" && chmod 0660 "$node"
     }
     install_rule() { touch /run/example-rule && settle; }
@@ -61,49 +64,17 @@ fi
 
 # --- the devices -------------------------------------------------------------
 
-gadgets=/sys/kernel/config/usb_gadget
-# gadget NAME VENDOR PRODUCT FUNCTION: a gadget with one configuration.
-gadget() {
-    mkdir $gadgets/$1 $gadgets/$1/functions/$4 $gadgets/$1/configs/c.1 &&
-        echo "$2" >$gadgets/$1/idVendor && echo "$3" >$gadgets/$1/idProduct &&
-        ln -s $gadgets/$1/functions/$4 $gadgets/$1/configs/c.1/
-}
-# wait_until CONDITION...: up to 30 s.
-wait_until() {
-    tries=300
-    until "$@"; do
-        tries=$((tries - 1))
-        [ $tries -gt 0 ] || return 1
-        sleep 0.1
-    done
-}
-bridge_path() {
-    for device in /sys/bus/usb/devices/*; do
-        [ "$(cat "$device/idVendor" 2>/dev/null):$(cat "$device/idProduct" 2>/dev/null)" = 1a86:7523 ] &&
-            echo "$device" && return
-    done
-}
-bridge_is_gone() { [ -z "$(bridge_path)" ]; }
-port_is_there() { [ -c /dev/ttyUSB0 ] && [ -e "$(bridge_path):1.0/ttyUSB0" ]; }
-port_is_gone() { ! port_is_there; }
+# The bridge on the first bus, a loopback function with another identity on the second.
+other_is_there() { cat /sys/bus/usb/devices/*/idProduct 2>/dev/null | grep -qx 0104; }
 plug_in() {
-    modprobe dummy_hcd num=2 && modprobe libcomposite && modprobe usb_f_fs && modprobe usb_f_ss_lb &&
-        mount -t configfs configfs /sys/kernel/config &&
-        gadget bridge 0x1a86 0x7523 ffs.bridge && echo 0x0264 >$gadgets/bridge/bcdDevice &&
-        mkdir /run/ffs-bridge && mount -t functionfs bridge /run/ffs-bridge &&
-        { bridge_function /run/ffs-bridge & } && wait_until [ -e /run/ffs-bridge/ep1 ] &&
-        echo dummy_udc.0 >$gadgets/bridge/UDC &&
-        gadget other 0x1d6b 0x0104 Loopback.1 && echo dummy_udc.1 >$gadgets/other/UDC &&
-        wait_until port_is_there && settle || { why="no serial port for the bridge"; return 1; }
+    {
+        modprobe dummy_hcd num=2 && modprobe usb_f_ss_lb && plug_in_bridge &&
+            gadget other 0x1d6b 0x0104 Loopback.1 && echo dummy_udc.1 >$gadgets/other/UDC &&
+            wait_until 30 other_is_there && settle
+    } ||
+        { why="no serial port for the bridge"; return 1; }
 }
-# As a cable pulled out: the gadget drops its pull-up and the host sees the
-# device leave, while the gadget and its function stay (unbinding the gadget
-# from its controller instead hangs Debian 12's 6.1.176 kernels while the
-# tool holds the device).
-unplug() {
-    echo disconnect >/sys/class/udc/dummy_udc.0/soft_connect && wait_until bridge_is_gone ||
-        { why="the bridge stayed"; return 1; }
-}
+unplug() { pull_cable || { why="the bridge stayed"; return 1; }; }
 
 # --- the users ---------------------------------------------------------------
 
@@ -117,14 +88,15 @@ install_example_rule() { install_rule || { why="the example rule did not install
 
 # Another program takes the bridge from the serial driver, as a braille
 # display daemon does, and gives it back at the end of the row.
+port_is_gone() { ! port_is_there; }
 take_the_port_away() {
     take_bridge >/tmp/taker &
-    wait_until grep -q taken /tmp/taker && wait_until port_is_gone ||
+    { wait_until 30 grep -q taken /tmp/taker && wait_until 30 port_is_gone; } ||
         { why="take_bridge did not take the bridge from the serial driver"; return 1; }
 }
 port_gone_then_back() {
     port_is_there && { why="the serial port stayed while another program held the bridge"; return 1; }
-    kill -TERM "$(pidof take_bridge)" && wait_until port_is_there ||
+    { kill -TERM "$(pidof take_bridge)" && wait_until 30 port_is_there; } ||
         { why="the serial driver did not get the bridge back"; return 1; }
 }
 
@@ -132,13 +104,13 @@ port_gone_then_back() {
 
 port_is_bound() { port_is_there || { why="the serial driver let go of the bridge"; return 1; }; }
 port_works() {
-    port_is_bound && stty -F /dev/ttyUSB0 115200 && stty -F /dev/ttyUSB0 | grep -q 'speed 115200 baud' ||
+    { port_is_bound && stty -F /dev/ttyUSB0 115200 && stty -F /dev/ttyUSB0 | grep -q 'speed 115200 baud'; } ||
         { why="the serial port cannot be set up"; return 1; }
 }
 # systemd's default rule leaves the node 0664 root:root, and libusb's debug
 # output says why the open failed.
 node_is_default_and_libusb_says_why() {
-    node=$(printf /dev/bus/usb/%03d/%03d "$(cat "$(bridge_path)/busnum")" "$(cat "$(bridge_path)/devnum")")
+    node=$(bridge_node)
     [ "$(stat -c '%a %U:%G' "$node")" = "664 root:root" ] || { why="$node is $(stat -c '%a %U:%G' "$node")"; return 1; }
     su -s /bin/sh tester -c 'LIBUSB_DEBUG=1 usbprobe </dev/null 2>&1 >/dev/null' |
         grep -q "libusb couldn't open USB device $node, errno=13" || { why="libusb did not say why"; return 1; }
@@ -149,7 +121,6 @@ tester_opens_port() {
 listed_in_sysfs() {
     for device in /sys/bus/usb/devices/*; do
         [ -f "$device/idVendor" ] || continue
-        # shellcheck disable=SC2059
         printf "$USBPROBE_LIST_LINE" "0x$(cat "$device/idVendor")" "0x$(cat "$device/idProduct")"
     done | sort
 }
@@ -169,7 +140,6 @@ printed_as_expected() {
     handle=$(tail -n 1 /tmp/rest)
     handle=${handle#"$opened"}
     echo "$handle" | grep -qx -- '-\{0,1\}[1-9][0-9]*' || handle=
-    # shellcheck disable=SC2059
     case $1 in
     open) printf "$USBPROBE_PROMPT$USBPROBE_OPENED%s" "$handle" ;;
     closed) printf "$USBPROBE_PROMPT$USBPROBE_CLOSED" ;;
@@ -182,16 +152,20 @@ printed_as_expected() {
 # interrupts it) after the check of the row; it ends with the check's verdict.
 drive() {
     exec 3>/tmp/in
-    wait_until grep -qxF "$prompt_line" /tmp/out || { echo "no prompt" >/tmp/why; exit 1; }
+    wait_until 30 grep -qxF "$prompt_line" /tmp/out || { echo "no prompt" >/tmp/why; exit 1; }
     why=
     [ "$1" = - ] || $1 || { echo "$why" >/tmp/why; kill -INT "$(pidof usbprobe)"; exit 1; }
     case $2 in
     keys)
         # After the report, the tool waits once more, the device released.
         echo >&3
-        wait_until grep -qF -e "$opened" -e "$closed" /tmp/out || { echo "no report after the first key" >/tmp/why; exit 1; }
+        wait_until 30 grep -qF -e "$opened" -e "$closed" /tmp/out || { echo "no report after the first key" >/tmp/why; exit 1; }
         pid=$(pidof usbprobe) || { echo "ended before the second key" >/tmp/why; exit 1; }
-        ! ls -l "/proc/$pid/fd" | grep -q /dev/bus/usb || { echo "holds the USB node at its last wait" >/tmp/why; echo >&3; exit 1; }
+        for fd in "/proc/$pid/fd/"*; do
+            case $(readlink "$fd") in
+            /dev/bus/usb/*) echo "holds the USB node at its last wait" >/tmp/why; echo >&3; exit 1 ;;
+            esac
+        done
         echo >&3 ;;
     interrupt) kill -INT "$(pidof usbprobe)" ;;
     esac
@@ -242,20 +216,29 @@ scenario() {
     say "not ok $name: $why"
 }
 
+# table: the rows, each through $each (count, then scenario).
+table() {
+    #     name                       as         before                while waiting  ending     report  after
+    $each no_usb_controller          root       -                     -              keys       closed  -
+    $each root_opens_port_stays      root       plug_in               port_is_bound  keys       open    port_works
+    $each tester_default_rules       tester     -                     -              keys       closed  node_is_default_and_libusb_says_why
+    $each tester_in_dialout          tester     join_dialout          -              keys       closed  tester_opens_port
+    $each tester_rule_not_in_plugdev tester     install_example_rule  -              keys       closed  -
+    $each tester_rule_in_plugdev     tester     join_plugdev          -              keys       open    port_works
+    $each port_taken_by_another      root       take_the_port_away    -              keys       open    port_gone_then_back
+    $each interrupted_at_prompt      root       -                     -              interrupt  none    port_works
+    $each no_usb_node                container  -                     -              keys       closed  port_works
+    $each unplugged_during_wait      root       -                     unplug         keys       open    -
+    $each bridge_not_on_the_bus      root       -                     -              keys       closed  -
+}
+rows=0
+count() { rows=$((rows + 1)); }
+each=count
+table
 started=$(cut -d' ' -f1 /proc/uptime)
-#        name                       as         before                while waiting  ending     report  after
-scenario no_usb_controller          root       -                     -              keys       closed  -
-scenario root_opens_port_stays      root       plug_in               port_is_bound  keys       open    port_works
-scenario tester_default_rules       tester     -                     -              keys       closed  node_is_default_and_libusb_says_why
-scenario tester_in_dialout          tester     join_dialout          -              keys       closed  tester_opens_port
-scenario tester_rule_not_in_plugdev tester     install_example_rule  -              keys       closed  -
-scenario tester_rule_in_plugdev     tester     join_plugdev          -              keys       open    port_works
-scenario port_taken_by_another      root       take_the_port_away    -              keys       open    port_gone_then_back
-scenario interrupted_at_prompt      root       -                     -              interrupt  none    port_works
-scenario no_usb_node                container  -                     -              keys       closed  port_works
-scenario unplugged_during_wait      root       -                     unplug         keys       open    -
-scenario bridge_not_on_the_bus      root       -                     -              keys       closed  -
+each=scenario
+table
 
 [ $failed -eq 0 ] || dmesg | tail -n 40 | sed 's/^/usbprobe-guest: dmesg: /'
-say "done: $passed passed, $failed failed, in $(awk "BEGIN { print $(cut -d' ' -f1 /proc/uptime) - $started }") s"
+say "done: $passed passed, $failed failed, of $rows rows, in $(awk "BEGIN { print $(cut -d' ' -f1 /proc/uptime) - $started }") s"
 poweroff -f

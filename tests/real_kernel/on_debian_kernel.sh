@@ -1,14 +1,5 @@
 #!/bin/sh
-# Runs the tool, as this build ships it, on a Debian kernel in qemu-system,
-# through the scenarios of guest_init.sh; its devices are gadgets on the
-# kernel's dummy_hcd. A build that ships a .deb: the tool as the .deb installs
-# it, after its dependencies are resolved as `apt install ./THE.deb` does on
-# that Debian release with nothing installed yet; the guest is Debian's
-# packages of that architecture and release, only unpacked: the archive's
-# current kernel, busybox, udev and the libraries the tool and udev link. A
-# build that ships one static file: that file, in a guest with no C library at
-# all: the kernel with the modules the scenarios need, busybox-static and
-# base-passwd's lists, which this script checks before booting it.
+# Runs the table of guest_init.sh on a Debian kernel in qemu-system with the tool as this build ships it: its .deb, or its static file.
 # Usage: on_debian_kernel.sh PRESET SUITE:FLAVOUR TOOL BRIDGE_FUNCTION TAKE_BRIDGE CACHE
 #   PRESET           the build's row in the map of the builds (cmake/targets.txt)
 #   SUITE:FLAVOUR    one entry of its kernels column
@@ -19,12 +10,15 @@
 #   CACHE            where the packages, apt's indexes and the guest's base are
 #                    kept between runs; made again only when the archive has
 #                    other versions
+# The .deb's guest: Debian's packages of that release, only unpacked, with the
+# tool as the .deb installs it once apt resolves it as `apt install ./THE.deb`
+# does there. The static file's guest: the kernel, busybox-static and
+# base-passwd's lists, checked to hold no C library.
 # Exits 77 (skipped), saying why, where the machine or the packages cannot be had.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 preset=$1 entry=$2 tool=$3 bridge_function=$4 take_bridge=$5 cache_root=$6
 suite=${entry%%:*}
-debian_vm=$here/../support/debian_vm.sh
 targets=$here/../../scripts/targets
 arch=$(sh "$targets" "$preset" arch) || exit
 package=$(sh "$targets" "$preset" package)
@@ -32,14 +26,11 @@ guest_name="$preset ($arch) on Debian $entry"
 # The guest's files get the modes it needs, whatever the caller's umask.
 umask 022
 . "$here/../support/verdicts.sh"
+. "$here/boot_deb.sh"
 
-run=$(mktemp -d)
-trap 'rm -rf "$run"' EXIT
 mkdir -p "$run/root/usr/bin"
 if [ "$package" = deb ]; then
-    "${CPACK_COMMAND:-cpack}" --config "$tool/CPackConfig.cmake" -B "$run/package" >"$run/cpack.log" 2>&1 ||
-        { cat "$run/cpack.log"; fail "cpack could not make the .deb"; }
-    usbprobe_deb=$(echo "$run"/package/usbprobe_*_"$arch".deb)
+    make_deb "$tool" "$arch"
 
     # apt on that release with an empty dpkg status: only this architecture's
     # packages, none of them installed.
@@ -61,6 +52,7 @@ install -m 0755 "$bridge_function" "$run/root/usr/bin/bridge_function"
 install -m 0755 "$take_bridge" "$run/root/usr/bin/take_bridge"
 install -m 0755 "$here/guest_init.sh" "$run/root/init"
 install -m 0644 "$here/../support/words.sh" "$run/root/words.sh"
+install -m 0644 "$here/gadget.sh" "$run/root/gadget.sh"
 (cd "$run/root" && find . | LC_ALL=C sort | cpio -o -H newc --quiet) | cat "$cache/base.cpio" - >"$run/initrd"
 
 # No C library in the static file's guest: no file but the kernel's modules
@@ -69,7 +61,7 @@ install -m 0644 "$here/../support/words.sh" "$run/root/words.sh"
 if [ "$package" != deb ]; then
     command -v readelf >/dev/null || skip "no readelf here (Debian: binutils)"
     mkdir "$run/all"
-    (cd "$run/all" && cpio -id --quiet <"$cache/base.cpio") && cp -R "$run/root/." "$run/all/" ||
+    { (cd "$run/all" && cpio -id --quiet <"$cache/base.cpio") && cp -R "$run/root/." "$run/all/"; } ||
         fail "cannot unpack the guest's files"
     find "$run/all" -type f ! -path "$run/all/*lib/modules/*" | while read -r file; do
         name=${file#"$run/all"}
@@ -86,13 +78,4 @@ if [ "$package" != deb ]; then
     echo "$guest_name: no C library in the guest; its initrd: $(wc -c <"$run/initrd") bytes"
 fi
 
-booted=yes
-sh "$debian_vm" boot "$preset" "$entry" "$cache_root" "$run" "$run/initrd" "" || booted=
-
-tr -d '\r' <"$run/console" | sed -n 's/^usbprobe-guest: //p'
-rows=$(grep -c '^scenario ' "$here/guest_init.sh")
-if [ -z "$booted" ] || ! tr -d '\r' <"$run/console" | grep -qx "usbprobe-guest: done: $rows passed, 0 failed, in .* s"; then
-    tr -d '\r' <"$run/console" | tail -n 60
-    cat "$run/qemu.log"
-    fail "$guest_name: not every one of the $rows scenarios passed"
-fi
+boot_guest "$preset" "$entry" "$cache_root" "$run" "$run/initrd" ""
