@@ -31,8 +31,11 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 
 for tree in "$@"; do
     tree=$(cd "$tree" && pwd)
-    zip=$(ls "$tree"/usbprobe-*-win*.zip "$tree"/usbprobe-*-linux-*.tar.gz 2>/dev/null | head -n 1)
-    [ -f "$tree/usbprobe.map" ] && [ -n "$zip" ] || { fail "$tree holds no link map or no package"; continue; }
+    zip=
+    for candidate in "$tree"/usbprobe-*-win*.zip "$tree"/usbprobe-*-linux-*.tar.gz; do
+        [ -f "$candidate" ] && zip=$candidate && break
+    done
+    { [ -f "$tree/usbprobe.map" ] && [ -n "$zip" ]; } || { fail "$tree holds no link map or no package"; continue; }
     rm -rf "$work/zip" && mkdir "$work/zip"
     case $zip in
     *.zip) name=$(basename "$zip" .zip) program=usbprobe.exe && unzip -q "$zip" -d "$work/zip" ;;
@@ -51,7 +54,7 @@ for tree in "$@"; do
         while read -r file member; do echo "$(realpath "$file") $member"; done) | sort -u >"$work/linked"
 
     : >"$work/terms"
-    for file in $(cut -d' ' -f1 "$work/linked" | sort -u); do
+    cut -d' ' -f1 "$work/linked" | sort -u | while read -r file; do
         case $file in
         "$tree"/CMakeFiles/usbprobe.dir/*) owner=usbprobe ;;
         */build/deps/libusb-*/lib/libusb-1.0.a) owner=libusb ;;
@@ -101,16 +104,17 @@ for tree in "$@"; do
         carries glibc NOTICE.txt "glibc, version $glibc."
         source=$release/source/glibc-source_${glibc}_all.deb
         dpkg-deb -c "$source" >"$work/source.list" 2>/dev/null
-        [ "$(dpkg-deb -f "$source" Package Version 2>/dev/null | tr '\n' ' ')" = "Package: glibc-source Version: $glibc " ] &&
+        { [ "$(dpkg-deb -f "$source" Package Version 2>/dev/null | tr '\n' ' ')" = "Package: glibc-source Version: $glibc " ] &&
             grep -q ' ./usr/src/glibc/glibc-[0-9.]*\.tar\.xz$' "$work/source.list" &&
-            grep -q ' ./usr/src/glibc/debian/patches/series$' "$work/source.list" ||
+            grep -q ' ./usr/src/glibc/debian/patches/series$' "$work/source.list"; } ||
             fail "the release's source/ has no glibc-source $glibc with the upstream tarball and Debian's patches, for $name's C library"
         (cd "$release/source" && sha256sum -c --quiet "$top/cmake/libusb.sha256") ||
             fail "the release's source/ lacks libusb's tarball, or it differs from cmake/libusb.sha256"
     fi
     grep -E '^(other|unknown):' "$work/terms" | while read -r line; do echo "$zip: terms not carried: $line"; done
     grep -qE '^(other|unknown):' "$work/terms" && failed=1
-    echo "$name: $(wc -l <"$work/terms") linked inputs, by terms:" $(sort "$work/terms" | uniq -c | awk '{ print $2 " " $1 }' | paste -sd, -)
+    by_terms=$(sort "$work/terms" | uniq -c | awk '{ print $2 " " $1 }' | paste -sd, -)
+    echo "$name: $(wc -l <"$work/terms") linked inputs, by terms:${by_terms:+ $by_terms}"
 done
 [ "$failed" -eq 0 ] && echo "every package carries the terms of everything linked into its file"
 exit "$failed"

@@ -42,8 +42,8 @@ CASES
 gone=${version%-*}-0.1
 sh "$top/scripts/build-libusb" i686-w64-mingw32 "$gone" "$suite" "$top/cmake/libusb.sha256" \
     "$work/fetch" fetch "$work/prefix" >"$work/log" 2>&1 && fail "a version the archive lacks was built"
-grep -q "libusb-1.0 $gone is no longer in $suite of the distribution's archive" "$work/log" &&
-    grep -q -- "-DUSBPROBE_LIBUSB_SOURCE_DIR=" "$work/log" ||
+{ grep -q "libusb-1.0 $gone is no longer in $suite of the distribution's archive" "$work/log" &&
+    grep -q -- "-DUSBPROBE_LIBUSB_SOURCE_DIR=" "$work/log"; } ||
     { cat "$work/log"; fail "a version the archive lacks is not reported as such"; }
 
 [ "$failed" -eq 0 ] && echo "libusb's source is taken as fetched, refused when changed or incomplete, and a version gone from the archive is named"

@@ -36,8 +36,8 @@ check_deb() {
     rm -rf "$work/deb" "$work/rules.d"
     dpkg-deb -x "$deb" "$work/deb"
     mkdir "$work/rules.d"
-    PATH=$work/deb/usr/bin:$PATH sh -c "$(echo "$rule_command" | sed "s|/etc/udev/rules.d/|$work/rules.d/|")" &&
-        cmp -s "$work/rules.d/60-usbprobe.rules" "$top/doc/60-usbprobe.rules" ||
+    { PATH=$work/deb/usr/bin:$PATH sh -c "$(echo "$rule_command" | sed "s|/etc/udev/rules.d/|$work/rules.d/|")" &&
+        cmp -s "$work/rules.d/60-usbprobe.rules" "$top/doc/60-usbprobe.rules"; } ||
         fail "the README's command does not copy the rule from $deb's files: $rule_command"
     # Not its control-flow check: Debian 12's C start files carry no x86 CET
     # marking, so no binary linked there gets it unless forced (Debian's own,
@@ -63,13 +63,13 @@ check_tgz() {
         usbprobe usbprobe.1; do
         echo "$name/$member"
     done | LC_ALL=C sort | cmp -s - "$work/members" || fail "$archive holds other files: $(tr '\n' ' ' <"$work/members")"
-    rm -rf "$work/tgz" && mkdir "$work/tgz" && tar -xzf "$archive" -C "$work/tgz" || fail "cannot unpack $archive"
+    { rm -rf "$work/tgz" && mkdir "$work/tgz" && tar -xzf "$archive" -C "$work/tgz"; } || fail "cannot unpack $archive"
     cd "$work/tgz/$name" || { fail "$archive holds no folder $name"; return; }
     [ -x usbprobe ] || fail "$archive's usbprobe is no program one may run"
     grep -q '^MIT License' LICENSE || fail "$archive's LICENSE is not the project's MIT licence"
     rule=$(sed -n 's|^  \(cp 60-usbprobe\.rules /etc/udev/rules\.d/\)$|\1|p' README.txt)
-    mkdir "$work/tgz/rules.d" && [ -n "$rule" ] && sh -c "$(echo "$rule" | sed "s|/etc/udev/rules.d/|$work/tgz/rules.d/|")" &&
-        cmp -s "$work/tgz/rules.d/60-usbprobe.rules" "$top/doc/60-usbprobe.rules" ||
+    { mkdir "$work/tgz/rules.d" && [ -n "$rule" ] && sh -c "$(echo "$rule" | sed "s|/etc/udev/rules.d/|$work/tgz/rules.d/|")" &&
+        cmp -s "$work/tgz/rules.d/60-usbprobe.rules" "$top/doc/60-usbprobe.rules"; } ||
         fail "$archive's README.txt gives no command that copies its rule"
     man_page_renders usbprobe.1
 }
@@ -77,7 +77,7 @@ check_tgz() {
 (cd "$top" && git ls-files | LC_ALL=C sort) >"$work/tracked"
 check_zip() {
     zip=$1
-    rm -rf "$work/zip" && unzip -q "$zip" -d "$work/zip" || fail "cannot unpack $zip"
+    { rm -rf "$work/zip" && unzip -q "$zip" -d "$work/zip"; } || fail "cannot unpack $zip"
     cd "$work/zip"/* || { fail "$zip holds no folder"; return; }
     for name in usbprobe.exe README.txt LICENSE.txt NOTICE.txt libusb-COPYING.txt mingw-w64-COPYING.txt \
         source/usbprobe-*/CMakeLists.txt; do
@@ -86,7 +86,7 @@ check_zip() {
     for text in *.txt; do
         [ "$(grep -c "$(printf '\r')\$" "$text")" = "$(wc -l <"$text")" ] || fail "$zip's $text has lines without Windows' line end"
     done
-    grep -q '^MIT License' LICENSE.txt && grep -q 'Copyright (c) 2026 the usbprobe developers' LICENSE.txt ||
+    { grep -q '^MIT License' LICENSE.txt && grep -q 'Copyright (c) 2026 the usbprobe developers' LICENSE.txt; } ||
         fail "LICENSE.txt is not the project's MIT licence"
     grep -q 'GNU LESSER GENERAL PUBLIC LICENSE' libusb-COPYING.txt || fail "libusb-COPYING.txt is not the LGPL"
     case $zip in *-win32.zip) triplet=i686 ;; *) triplet=x86-64 ;; esac
@@ -99,7 +99,7 @@ check_zip() {
             fail "NOTICE.txt records $package $version, this machine has ${package}: $(dpkg-query -W -f='${Version}' "$package" 2>&1)"
     done <"$work/toolchain"
     tarball=$(ls source/libusb/*.orig.tar.*) || fail "$zip lacks libusb's source"
-    tr -d '\r' <NOTICE.txt | grep -q "libusb 1\.0\.[0-9]*," && tr -d '\r' <NOTICE.txt | grep -q "$(basename "$tarball")" ||
+    { tr -d '\r' <NOTICE.txt | grep -q "libusb 1\.0\.[0-9]*," && tr -d '\r' <NOTICE.txt | grep -q "$(basename "$tarball")"; } ||
         fail "NOTICE.txt does not name libusb's version and source"
     (cd source/libusb && sha256sum "$(basename "$tarball")") | cmp -s - "$top/cmake/libusb.sha256" ||
         fail "$zip's source/libusb is not the libusb source the committed sum names"
@@ -115,7 +115,7 @@ rule_command=$(sed -n 's|^sudo \(cp .*60-usbprobe\.rules" /etc/udev/rules\.d/\)$
 [ -n "$rule_command" ] || fail "the README gives no command that copies the example rule"
 here=$(pwd)
 for package in "$@"; do
-    cd "$here"
+    cd "$here" || exit
     case $package in
     *.deb) check_deb "$package" ;;
     *.zip) check_zip "$package" ;;

@@ -9,7 +9,7 @@ trap 'rm -rf "$work"' EXIT
 failed=0
 fail() { echo "$*"; failed=1; }
 
-cmake -S "$top" -B "$work/build" >"$work/log" 2>&1 && cmake --build "$work/build" >>"$work/log" 2>&1 ||
+{ cmake -S "$top" -B "$work/build" >"$work/log" 2>&1 && cmake --build "$work/build" >>"$work/log" 2>&1; } ||
     { cat "$work/log"; echo "the plain build failed"; exit 1; }
 grep -qx 'CMAKE_BUILD_TYPE:STRING=Release' "$work/build/CMakeCache.txt" || fail "the plain build is not a Release build"
 grep -q -- '-O3' "$work/build/CMakeFiles/usbprobe.dir/flags.make" || fail "the plain build does not optimise"

@@ -41,7 +41,7 @@ fi
 
 git -C "$top" archive --prefix=usbprobe/ HEAD | tar -x -C "$root" || { echo "cannot unpack the last commit"; exit 1; }
 . "$top/tests/support/words.sh"
-printf "$USBPROBE_PROMPT$USBPROBE_CLOSED" >"$work/expected"
+printf '%b' "$USBPROBE_PROMPT$USBPROBE_CLOSED" >"$work/expected"
 # The README's command that copies the example rule, less its sudo, into /rules.d/.
 rule_command=$(sed -n 's|^sudo \(cp .*60-usbprobe\.rules"\) /etc/udev/rules\.d/$|\1 /rules.d/|p' "$top/README.md")
 chroot "$root" /usr/bin/env -i PATH=/usr/bin:/bin HOME=/root RULE_COMMAND="$rule_command" sh -c \

@@ -34,7 +34,7 @@ mkdir "$work/bin"
 printf '#!/bin/sh\n[ "$1" = -h ] && shift 2\nexec /usr/bin/sudo "$@"\n' >"$work/bin/sudo"
 chmod 755 "$work/bin/sudo"
 
-cd "$work/source"
+cd "$work/source" || exit 1
 # reprotest's own umask variation is 0002; the experiment's umask comes
 # through its environment variation instead, to be the strictest one.
 PATH=$work/bin:$PATH reprotest --verbose --variations=-all,+environment,+build_path,+user_group,+home,+locales,+timezone,+time \

@@ -17,7 +17,7 @@ failed=0
 fail() { echo "$*"; failed=1; }
 
 mkdir "$work/release"
-cd "$work/release"
+cd "$work/release" || exit 1
 for zip in "$release"/*.zip; do unzip -q "$zip"; done
 for archive in "$release"/*-linux-*.tar.gz; do tar -xzf "$archive"; done
 cp -R "$release"/. .
@@ -25,7 +25,8 @@ sha256sum --quiet --strict -c SHA256SUMS || fail "SHA256SUMS does not check agai
 # The README's check of one download, beside SHA256SUMS alone: it passes, and
 # fails once the download has changed.
 mkdir "$work/download"
-cp SHA256SUMS "$(ls ./*.deb | head -n 1)" "$work/download/"
+set -- ./*.deb
+cp SHA256SUMS "$1" "$work/download/"
 (cd "$work/download" && sha256sum -c --ignore-missing SHA256SUMS >/dev/null 2>&1) ||
     fail "sha256sum -c --ignore-missing SHA256SUMS fails on a download as released"
 printf x >>"$(ls "$work"/download/*.deb)"

@@ -55,7 +55,6 @@ here=$(cd "$(dirname "$0")" && pwd)
 top=$here/../..
 targets=$top/scripts/targets
 umask 022
-# shellcheck source=/dev/null
 . "$here/verdicts.sh"
 # The modules every guest keeps, with the driver of the bridge.
 kept_modules="dummy_hcd libcomposite usb_f_fs usb_f_ss_lb virtio_pci 9pnet_virtio 9p"

@@ -1,3 +1,4 @@
+# shellcheck shell=sh disable=SC2034 # the words are for the scripts that source this file
 # What the tool writes, byte for byte: the one place every test takes its words
 # from. Each is a printf format (\n: one line end), for the shell's printf and
 # C's alike. Shell tests source this file; the C++ tests get each as a string

@@ -13,11 +13,12 @@
 # without devices.
 exe=$1
 work=$(mktemp -d)
+# shellcheck disable=SC2154 # server is set by the trap's own loop
 trap 'for server in "$work"/tmux-*; do tmux -S "$server" kill-server 2>/dev/null; done; rm -rf "$work"' EXIT
 . "$(dirname "$0")/../support/words.sh"
 # The prompt's line of text, and the report, as the screen shows them.
-prompt=$(printf "$USBPROBE_PROMPT" | sed '/^$/d')
-report=$(printf "$USBPROBE_CLOSED")
+prompt=$(printf '%b' "$USBPROBE_PROMPT" | sed '/^$/d')
+report=$(printf '%b' "$USBPROBE_CLOSED")
 # Wine's first start in a prefix takes long under emulation.
 patience=${USBPROBE_CONSOLE_PATIENCE:-240}
 failed=0

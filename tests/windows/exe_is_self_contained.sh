@@ -39,5 +39,5 @@ for dll in $imports; do
     esac
 done
 
-[ "$failed" -eq 0 ] && echo "$format, $size bytes,$floor, a manifest for Vista to 11 as invoker, imports: $(echo $imports)"
+[ "$failed" -eq 0 ] && echo "$format, $size bytes,$floor, a manifest for Vista to 11 as invoker, imports: $(echo "$imports" | paste -sd' ' -)"
 exit "$failed"
