@@ -1,4 +1,5 @@
 #!/bin/busybox sh
+# shellcheck shell=dash
 # The first process of in_debian_vm.sh's guest: mounts the host's root
 # read-only and its /tmp and the writable and run folders writable over 9p,
 # gives the guest its own /run (with the temporary folder that TMPDIR names),
@@ -13,9 +14,13 @@ mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 echo "usbprobe-guest: kernel $(uname -r) $(uname -m), up after $(cut -d' ' -f1 /proc/uptime) s"
+# uid, gid, home, run and writable, as in_debian_vm.sh wrote them.
+# shellcheck source=/dev/null
 . /guest
+: "${uid:?}" "${gid:?}" "${home:?}" "${run:?}" "${writable:?}"
 nine_p="trans=virtio,version=9p2000.L,msize=512000"
-modprobe virtio_pci && modprobe 9pnet_virtio && modprobe 9p &&
+{
+    modprobe virtio_pci && modprobe 9pnet_virtio && modprobe 9p &&
     mount -t 9p -o "$nine_p,ro,cache=loose" root /host &&
     mount -t proc proc /host/proc && mount -t sysfs sysfs /host/sys &&
     mount -t devtmpfs devtmpfs /host/dev && mkdir -p /host/dev/pts /host/dev/shm &&
@@ -27,8 +32,8 @@ modprobe virtio_pci && modprobe 9pnet_virtio && modprobe 9p &&
     chown "$uid:$gid" "/host/tmp/.wine-$uid" &&
     { [ "$home" = / ] || [ ! -d "/host$home" ] || { mount -t tmpfs tmpfs "/host$home" && chown "$uid:$gid" "/host$home"; }; } &&
     mount -t 9p -o "$nine_p,cache=loose" writable "/host$writable" &&
-    mount -t 9p -o "$nine_p,cache=loose" run "/host$run" ||
-    { echo "usbprobe-guest: cannot mount the host's folders"; poweroff -f; }
+    mount -t 9p -o "$nine_p,cache=loose" run "/host$run"
+} || { echo "usbprobe-guest: cannot mount the host's folders"; poweroff -f; }
 chroot /host /usr/bin/setpriv --reuid="$uid" --regid="$gid" --clear-groups /bin/sh "$run/command" \
     </dev/null >"/host$run/out" 2>"/host$run/err"
 echo $? >"/host$run/status"

@@ -56,7 +56,7 @@ enumerates)
          /^A: idVendor=/ { v = toupper(substr($0, 13, 4)) }
          /^A: idProduct=/ { p = toupper(substr($0, 14, 4)) }
          END { if (v != "") print "VID_" v "&PID_" p }' "$bus" | sort >"$work/on_bus"
-    summary="; libusb logged its version and Windows 10, and its Windows backend started and listed $(echo $(cat "$work/on_bus"))"
+    summary="; libusb logged its version and Windows 10, and its Windows backend started and listed $(paste -sd ' ' "$work/on_bus")"
     ;;
 refuses-to-start)
     # Wine's USB driver logs through the host's libusb: keep it out of the log.
@@ -88,7 +88,7 @@ check() { # NAME STATUS
         grep -F '[winusb_get_device_list]' "$work/err" | grep -o "'USB\\\\VID_[^']*'" | sort -u |
             sed 's/^.USB\\\([^\\]*\)\\.*/\1/' | sort >"$work/listed"
         cmp -s "$work/on_bus" "$work/listed" || {
-            echo "$1: libusb's Windows backend listed [$(echo $(cat "$work/listed"))], the bus holds [$(echo $(cat "$work/on_bus"))]"
+            echo "$1: libusb's Windows backend listed [$(paste -sd ' ' "$work/listed")], the bus holds [$(paste -sd ' ' "$work/on_bus")]"
             failed=1
         }
         ;;
@@ -97,7 +97,7 @@ check() { # NAME STATUS
         [ "${minor:-0}" -ge 27 ] || { echo "$1: libusb logged no version 1.0.27 or later: $(grep -m 1 'libusb v' "$work/err")"; failed=1; }
         grep -qF 'Windows version is too old' "$work/err" || { echo "$1: libusb_init did not refuse the old Windows"; failed=1; }
         later=$(grep -o '\[libusb_[a-z_]*\]' "$work/err" | grep -vxF -e '[libusb_init]' -e '[libusb_init_context]' | sort -u)
-        [ -z "$later" ] || { echo "$1: after the failed libusb_init, libusb ran:" $later; failed=1; }
+        [ -z "$later" ] || { echo "$1: after the failed libusb_init, libusb ran: $(echo "$later" | paste -sd ' ')"; failed=1; }
         ;;
     esac
 }

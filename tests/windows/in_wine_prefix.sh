@@ -37,9 +37,11 @@ elif [ "$made_by" != "$version" ]; then
     [ -z "$made_by" ] || echo "the wine prefix $WINEPREFIX, made by $made_by, is made again by $version"
     new=$WINEPREFIX.new
     # Without wine's .NET and HTML engines, which it would offer to download.
-    rm -rf "$new" && WINEPREFIX=$new WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" wineboot --init >/dev/null 2>&1 &&
-        report_windows "$new" && WINEPREFIX=$new "$wineserver" -w && echo "$version" >"$new/wine-version" &&
-        rm -rf "$WINEPREFIX" && mv -T "$new" "$WINEPREFIX" || { echo "cannot make the wine prefix $WINEPREFIX"; exit 1; }
+    {
+        rm -rf "$new" && WINEPREFIX=$new WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" wineboot --init >/dev/null 2>&1 &&
+            report_windows "$new" && WINEPREFIX=$new "$wineserver" -w && echo "$version" >"$new/wine-version" &&
+            rm -rf "$WINEPREFIX" && mv -T "$new" "$WINEPREFIX"
+    } || { echo "cannot make the wine prefix $WINEPREFIX"; exit 1; }
 fi
 report_windows "$WINEPREFIX" || { echo "cannot make the wine prefix $WINEPREFIX report $windows"; exit 1; }
 "$wineserver" -w
@@ -49,7 +51,7 @@ if [ "$services" = apart ]; then
     # Up 30 s after the last exe ends, or until ended below; its first
     # process starts the services, as the first exe would.
     "$wineserver" -p30
-    "$wine" winepath 'C:\' >"$log" 2>&1 </dev/null
+    "$wine" winepath "C:\\" >"$log" 2>&1 </dev/null
 fi
 status=0
 "$@" || status=$?

@@ -50,7 +50,7 @@ copy_of_base() {
     exec 8>>"$base.lock"
     flock 8 || { echo "cannot lock $base.lock"; return 1; }
     [ -f "$base/wine-version" ] || { echo "no wine prefix at $base to copy"; return 1; }
-    copy "$base" "$prefix.new" "$windows" && rm -rf "$prefix" && mv -T "$prefix.new" "$prefix" ||
+    { copy "$base" "$prefix.new" "$windows" && rm -rf "$prefix" && mv -T "$prefix.new" "$prefix"; } ||
         { echo "cannot copy the wine prefix $base"; return 1; }
     exec 8>&-
 }
@@ -66,11 +66,17 @@ share_wow64_files() {
         *) theirs=$wow64/drive_c/windows/$file ;;
         esac
         ours=$prefix/drive_c/windows/$file
-        [ ! "$ours" -ef "$theirs" ] && [ ! "$theirs" -nt "$prefix/wine-version" ] || continue
+        [ -f "$theirs" ] || continue
+        ! same_file "$ours" "$theirs" || continue
+        [ -z "$(find "$theirs" -newer "$prefix/wine-version")" ] || continue
         # Linked, then compared: the file compared is the one linked.
-        [ -f "$theirs" ] && ln "$theirs" "$ours.shared" 2>/dev/null || continue
+        ln "$theirs" "$ours.shared" 2>/dev/null || continue
         if cmp -s "$ours" "$ours.shared"; then mv -f "$ours.shared" "$ours" || exit; else rm -f "$ours.shared"; fi
     done
+}
+# same_file A B: whether A and B are one file.
+same_file() {
+    [ -e "$1" ] && [ "$(stat -Lc %d:%i "$1")" = "$(stat -Lc %d:%i "$2" 2>/dev/null)" ]
 }
 # shared_files_written: the files the prefix shares with another that are
 # newer than the prefix.
@@ -79,7 +85,7 @@ shared_files_written() {
 }
 
 # The copy shares the base's record of the wine that made it.
-if [ -n "$base" ] && [ ! "$base/wine-version" -ef "$prefix/wine-version" ]; then
+if [ -n "$base" ] && ! same_file "$base/wine-version" "$prefix/wine-version"; then
     copy_of_base || exit 1
 fi
 # A made prefix is used through a copy of its own for each run, removed after:
@@ -92,7 +98,6 @@ if [ -f "$prefix/wine-version" ]; then
     trap 'rm -rf "$WINEPREFIX"' EXIT
     made=
 fi
-run="sh $here/in_wine_prefix.sh $windows $services"
 why=
 if [ "$(od -An -tx1 -j4 -N1 "$wine" | tr -d ' ')" = 01 ]; then
     if [ "${USBPROBE_EMULATE_32BIT_X86:-}" = 1 ]; then
@@ -106,11 +111,11 @@ if [ -n "$why" ]; then
     echo "wine: in a virtual machine: $why"
     # The guest's own bound ends the command first, with what it printed.
     USBPROBE_GUEST_LIMIT=$limit sh "$here/../support/in_debian_vm.sh" "$USBPROBE_GUEST_CACHE_DIR" \
-        "$(dirname "$prefix")" -- sh "$here/../support/bounded.sh" $((limit - 30)) $run "$@" 2>&1 || status=$?
+        "$(dirname "$prefix")" -- sh "$here/../support/bounded.sh" $((limit - 30)) sh "$here/in_wine_prefix.sh" "$windows" "$services" "$@" 2>&1 || status=$?
     share_wow64_files || { echo "cannot share the files of $wow64 in $prefix"; status=1; }
     where="in a virtual machine"
 else
-    sh "$here/../support/bounded.sh" "$limit" $run "$@" || status=$?
+    sh "$here/../support/bounded.sh" "$limit" sh "$here/in_wine_prefix.sh" "$windows" "$services" "$@" || status=$?
     share_wow64_files || { echo "cannot share the files of $wow64 in $prefix"; status=1; }
     where=natively
 fi
