@@ -1,8 +1,9 @@
 #!/bin/sh
-# Both readers of the map of the builds, scripts/targets and
-# cmake/Targets.cmake, read the map as it is, and refuse a copy of it with one
-# fault, whatever row they are asked about, naming the faulty row and its line.
-# Usage: map_readers_refuse_a_wrong_row.sh SOURCE_DIR [CMAKE]
+# Checks that both readers of the map of the builds refuse a map with one fault, naming its row.
+# Usage: map_readers_refuse_a_wrong_row.sh SOURCE_DIR [CMAKE]   (ctest -R map_readers_refuse_a_wrong_row)
+# Both readers, scripts/targets and cmake/Targets.cmake, must read the map as it is, and refuse
+# a copy of it with one fault, whatever row they are asked about, naming the faulty row and its
+# line.
 set -eu
 source_dir=$1 cmake=${2:-cmake}
 work=$(mktemp -d)

@@ -1,10 +1,10 @@
 #!/bin/sh
-# Usage: static_file_runs_on_oldest_processor.sh QEMU_USER CPU TOOL
-# The file must be one static file: no program interpreter, no shared library,
-# stripped, at most 1 MiB; for 32-bit ARM, its attributes name no architecture newer
-# than CPU's (ARMv6 for the ARM1176), since code it does not run here may still
-# run elsewhere. Then it runs under qemu-user as the oldest processor of its
-# family, CPU: an instruction of a newer one ends it there ("Illegal instruction").
+# Checks that the static file is one self-contained file that runs on the oldest processor of its family.
+# Usage: static_file_runs_on_oldest_processor.sh QEMU_USER CPU TOOL   (ctest -R StaticFileRunsOnOldestProcessor)
+# The file must be one static file: no program interpreter, no shared library, stripped, at most
+# 1 MiB; for 32-bit ARM, its attributes name no architecture newer than CPU's (ARMv6 for the
+# ARM1176; why: EVIDENCE.md, Static files). Then it runs under qemu-user as the oldest processor
+# of its family, CPU: an instruction of a newer one ends it there ("Illegal instruction").
 # The input "\n\n" answers both waits. Where this machine has no USB (no
 # /sys/bus/usb), libusb cannot start, and every byte must be those of a bus
 # without devices: the prompt and "closed". Where it has, the list's lines

@@ -1,7 +1,8 @@
 #!/bin/sh
-# Usage: every_shipped_test_ran.sh BUILD_TREE...
-# A skipped test is no passed one: in each tree whose package ships, every test
-# of its last run (junit.xml, which the test presets write) must have run.
+# Checks that every test of each build tree whose package ships ran, none skipped.
+# Usage: every_shipped_test_ran.sh BUILD_TREE...   (scripts/check runs it after the release)
+# A skipped test is no passed one: in each tree whose package ships, every test of its last run
+# (junit.xml, which the test presets write) must have run.
 failed=0
 for tree in "$@"; do
     junit=$tree/junit.xml

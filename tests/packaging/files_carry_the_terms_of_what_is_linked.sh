@@ -1,21 +1,20 @@
 #!/bin/sh
+# Checks that each zip and static .tar.gz carries the terms of everything linked into its file.
 # Usage: files_carry_the_terms_of_what_is_linked.sh RELEASE_DIR BUILD_DIR...
-# Reads the link map of each build's one file (a Windows exe, or a static
-# Linux file) and sorts every object and archive member linked into it by the
-# terms it is under: the tool's own (MIT), libusb (LGPL), the GNU C library
-# (LGPL), the mingw-w64 runtime (ZPL 2.1, by default), gdtoa (Lucent and
-# David M. Gay), Keith Marshall's printf (free, no notice asked), and GCC's
-# runtime (runtime exception). The zip or .tar.gz the build packed must hold
-# that file and carry the text of every one of those terms. A member under
-# any other terms, or one from a file no known package or build holds, fails:
-# the cross compiler's own copy of the C library too, whose source the
-# release does not hold. A static file's notice must name the C library
-# linked, and RELEASE_DIR/source must hold that glibc's source (Debian's
-# glibc-source package of that version: the upstream tarball and Debian's
-# patches) and libusb's tarball with the sum in cmake/libusb.sha256. Which mingw-w64 file
-# is under which terms is as the copyright file of Debian's mingw-w64-common
-# (10.0.0-3) says; members are named after their source file, without its
-# folder. Run where the build was made (in the system of its release).
+#   (scripts/check runs it where each build was made: in the system of its release)
+# Reads the link map of each build's one file (a Windows exe, or a static Linux file) and sorts
+# every object and archive member linked into it by the terms it is under: the tool's own (MIT),
+# libusb (LGPL), the GNU C library (LGPL), the mingw-w64 runtime (ZPL 2.1, by default), gdtoa
+# (Lucent and David M. Gay), Keith Marshall's printf (free, no notice asked), and GCC's runtime
+# (runtime exception). The zip or .tar.gz the build packed must hold that file and carry the
+# text of every one of those terms. A member under any other terms, or one from a file no known
+# package or build holds, fails: the cross compiler's own copy of the C library too, whose
+# source the release does not hold. A static file's notice must name the C library linked, and
+# RELEASE_DIR/source must hold that glibc's source (Debian's glibc-source package of that
+# version: the upstream tarball and Debian's patches) and libusb's tarball with the sum in
+# cmake/libusb.sha256. Which mingw-w64 file is under which terms is as the copyright file of
+# Debian's mingw-w64-common (10.0.0-3) says; members are named after their source file, without
+# its folder.
 failed=0
 fail() { echo "$*"; failed=1; }
 work=$(mktemp -d)

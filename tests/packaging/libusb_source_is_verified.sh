@@ -1,10 +1,10 @@
 #!/bin/sh
-# Usage: libusb_source_is_verified.sh
-# Configures the Windows x86 build with libusb's source taken from a folder of
-# our own: as fetched it is taken; changed or missing, the configure stops and
-# names the file. A pinned version that the archive no longer offers is
-# reported as such, with how to supply the source.
-# Needs the source that a Windows build of this checkout has fetched.
+# Checks that the Windows build takes libusb's source as fetched, and stops, naming the file, when it differs.
+# Usage: libusb_source_is_verified.sh   (scripts/check runs it; needs the source that a Windows
+#   build of this checkout has fetched)
+# Configures the Windows x86 build with libusb's source taken from a folder of our own: as
+# fetched it is taken; changed or missing, the configure stops and names the file. A pinned
+# version that the archive no longer offers is reported as such, with how to supply the source.
 top=$(cd "$(dirname "$0")/../.." && pwd)
 fetched=$top/build/deps/libusb-source
 work=$(mktemp -d)

@@ -1,5 +1,7 @@
 #!/bin/sh
-# Usage: packages_hold_what_they_should.sh PACKAGE...   (.deb, .zip and static .tar.gz files)
+# Checks that each package, .deb, zip and static .tar.gz, holds exactly what it should and passes its checks.
+# Usage: packages_hold_what_they_should.sh PACKAGE...   (.deb, .zip and static .tar.gz files;
+#   scripts/check runs it on the release's)
 # Each .deb (one per architecture) installs the tool, its man page, README,
 # copyright, changelog and example udev rule (where the README's command that
 # copies the rule finds it), depends on libusb's runtime and passes lintian without error

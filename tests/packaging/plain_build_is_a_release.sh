@@ -1,5 +1,6 @@
 #!/bin/sh
-# Usage: plain_build_is_a_release.sh
+# Checks that the README's plain build is an optimised release build that installs just the README's files.
+# Usage: plain_build_is_a_release.sh   (scripts/check runs it)
 # The README's plain build, with no option given, is an optimised release
 # build, and `cmake --install` puts exactly the files the README lists under
 # the prefix: none in a format of Debian's own.

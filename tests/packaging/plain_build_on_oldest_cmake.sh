@@ -1,5 +1,7 @@
 #!/bin/sh
-# Usage: plain_build_on_oldest_cmake.sh
+# Checks that the plain build works with the oldest CMake that CMakeLists.txt names, Debian 11's.
+# Usage: plain_build_on_oldest_cmake.sh   (scripts/check runs it; needs root, through sudo if
+#   need be, and about 120 MB of downloads)
 # The plain build (cmake -S . -B build && cmake --build build) works with the
 # oldest CMake that CMakeLists.txt's cmake_minimum_required names. It sets up
 # Debian 11, whose CMake is 3.18, in a chroot (debootstrap, from the archive
@@ -7,7 +9,6 @@
 # user would, runs the tool, which finds no USB there, and installs it, with
 # no format of Debian's own among what it installs. It fails as well
 # when CMakeLists.txt names a version other than the one it proves.
-# Needs root (debootstrap, chroot) and about 120 MB of downloads.
 [ "$(id -u)" -eq 0 ] || exec sudo sh "$0" "$@"
 top=$(cd "$(dirname "$0")/../.." && pwd)
 release=bullseye

@@ -1,15 +1,15 @@
 #!/bin/sh
-# Usage: release_is_reproducible.sh [TESTED_RELEASE_DIR]
-# Builds the release of the last commit twice with reprotest, the second time
-# in another build environment: another build path, user and group, home,
-# umask (077), locale, time zone, environment variables, and a clock more than
-# a year ahead. The two builds must give the same bytes; where they differ,
-# reprotest shows how with diffoscope. Both builds take libusb's source from
-# one verified copy, the glibc sources from the tested release's, and the builds made on another Debian release take a copy
-# of the systems the tested release was built in, so neither needs the network, and neither
-# builds the tests. TESTED_RELEASE_DIR, a release scripts/release made of this tree,
-# whose trees ran the tests, must have come out the same too (unless the tree
-# has uncommitted changes, which that release holds and these builds do not).
+# Checks that the release of the last commit builds the same bytes in a varied build environment.
+# Usage: release_is_reproducible.sh [TESTED_RELEASE_DIR]   (scripts/check runs it)
+# Builds the release of the last commit twice with reprotest, the second time in another build
+# environment: another build path, user and group, home, umask (077), locale, time zone,
+# environment variables, and a clock more than a year ahead. The two builds must give the same
+# bytes; where they differ, reprotest shows how with diffoscope. Both builds take libusb's
+# source from one verified copy, the glibc sources from the tested release's, and the builds
+# made on another Debian release take a copy of the systems the tested release was built in, so
+# neither needs the network, and neither builds the tests. TESTED_RELEASE_DIR, a release
+# scripts/release made of this tree, whose trees ran the tests, must have come out the same too
+# (unless the tree has uncommitted changes, which that release holds and these builds do not).
 set -u
 top=$(cd "$(dirname "$0")/../.." && pwd)
 tested=${1:+$(cd "$1" && pwd)}

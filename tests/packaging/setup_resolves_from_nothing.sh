@@ -1,12 +1,12 @@
 #!/bin/sh
 # Checks that scripts/install-deps would work on a machine with nothing installed.
-# Usage: setup_resolves_from_nothing.sh
+# Usage: setup_resolves_from_nothing.sh   (by hand: doc/DEVELOPING.md)
 # For each kind (run, test), install-deps has apt simulate its install against
 # an empty dpkg status, with the host's architecture and the foreign ones it
 # adds, from the indexes this machine's apt has. Fails where the set does not
 # resolve, where a package named without an architecture would come from a
-# foreign one (apt takes whichever its state favours), or one named NAME:ARCH
-# from another architecture.
+# foreign one (why: EVIDENCE.md, apt), or one named NAME:ARCH from another
+# architecture.
 set -eu
 install_deps=$(dirname "$0")/../../scripts/install-deps
 host=$(dpkg --print-architecture)

@@ -1,5 +1,6 @@
 #!/bin/sh
-# Usage: tarball_builds_and_passes_offline.sh TARBALL
+# Checks that the source tarball holds just the commit's files and builds and passes its tests offline.
+# Usage: tarball_builds_and_passes_offline.sh TARBALL   (scripts/check runs it on the release's)
 # The source tarball, as a distribution takes it: it holds exactly the files
 # the last commit tracks, under usbprobe-<version>/, each owned by 0:0 with
 # mode 0644 or 0755 and the commit's time. Unpacked into a fresh folder, with

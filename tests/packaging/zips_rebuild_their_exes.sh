@@ -1,14 +1,13 @@
 #!/bin/sh
-# Usage: zips_rebuild_their_exes.sh RELEASE_DIR
-# Takes a release as its users get it. With its zips and static .tar.gz
-# unpacked beside it, SHA256SUMS must check, and must list the exe of every zip. Then each zip,
-# unpacked into a fresh folder, must rebuild its exe bit for bit from its
-# source folder alone, without network, with the commands its NOTICE.txt gives.
-# That tree, which has no git, must then run the Windows tests (which make
-# wine prefixes, whose drive Z: links to /) and package itself again within
-# minutes, with a link loop in its build folder too, into a zip whose source
-# is the one it came from. Last, following the notice's steps for a changed
-# libusb, it must link a libusb with a changed message instead.
+# Checks a release as its users get it: its sums, and that each zip rebuilds its exe and itself offline.
+# Usage: zips_rebuild_their_exes.sh RELEASE_DIR   (scripts/check runs it on build/release)
+# With its zips and static .tar.gz unpacked beside it, SHA256SUMS must check, and must list the
+# exe of every zip. Then each zip, unpacked into a fresh folder, must rebuild its exe bit for bit
+# from its source folder alone, without network, with the commands its NOTICE.txt gives. That
+# tree, which has no git, must then run the Windows tests (which make wine prefixes, whose drive
+# Z: links to /) and package itself again within minutes, with a link loop in its build folder
+# too, into a zip whose source is the one it came from. Last, following the notice's steps for a
+# changed libusb, it must link a libusb with a changed message instead.
 release=$(cd "$1" && pwd)
 top=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)

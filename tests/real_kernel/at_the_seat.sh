@@ -1,6 +1,7 @@
 #!/bin/sh
-# Proves that the example udev rule in this build's .deb lets the user at the computer, in no group, open the bridge 1A86:7523: a whole Debian system with systemd in qemu.
+# Checks that the .deb's example udev rule lets the user at the computer, in no group, open the bridge.
 # Usage: at_the_seat.sh KERNEL_SUITE SUITE PLUGDEV NODE_WITH_RULE BUILD_TREE BRIDGE_FUNCTION CACHE
+#   (ctest -R SeatUserOpensWithExampleRule)
 #   KERNEL_SUITE     the Debian release whose amd64 kernel and modules boot it,
 #                    as the other real-kernel tests keep them
 #   SUITE            the Debian suite of the system
@@ -13,11 +14,11 @@
 #   CACHE            where the kernel, apt's indexes and the systems are kept
 #                    between runs; a system is made again when the archive has
 #                    other versions of its packages or its recipe changes
-# The system boots with systemd as its first process; tester is logged in on
-# tty1 by getty's autologin; the rows (at_the_seat_rows.sh) install the .deb
-# with apt and run the tool in tester's session. Exits 77 (skipped), saying
-# why, where qemu-system-x86_64, mmdebstrap or the archive cannot be had; 1,
-# with the end of the guest's console, where a row fails.
+# A whole Debian system boots in qemu with systemd as its first process; tester is logged in on
+# tty1 by getty's autologin; the rows (at_the_seat_rows.sh) install the .deb with apt and run the
+# tool, against the bridge 1A86:7523, in tester's session. Exits 77 (skipped), saying why, where
+# qemu-system-x86_64, mmdebstrap or the archive cannot be had; 1, with the end of the guest's
+# console, where a row fails.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 kernel_suite=$1 system_suite=$2 plugdev=$3 node_with_rule=$4 tree=$5 bridge_function=$6 cache_root=$7

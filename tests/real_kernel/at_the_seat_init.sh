@@ -1,5 +1,5 @@
 #!/bin/sh
-# The seat guest's first process (rdinit=): sets up tester, its autologin on tty1 and the rows' service, then becomes systemd.
+# The seat guest's first process: sets up tester, its autologin on tty1 and the rows' service, then systemd.
 # Usage: rdinit=/usr/local/lib/at-the-seat/init.sh, beside settings (plugdev=kept or removed) and the rows' scripts
 here=/usr/local/lib/at-the-seat
 # Where the rows ask and tester's shell answers: tester's own folder.

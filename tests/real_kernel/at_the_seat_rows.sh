@@ -1,9 +1,9 @@
 #!/bin/sh
-# The rows of the seat guest, as a system service: one line on the serial console each ("ok NAME" or "not ok NAME: WHY"), then power off.
+# The seat guest's rows, as a system service: one line each on the serial console, then power off.
 # Usage: sh /usr/local/lib/at-the-seat/rows.sh   (at-the-seat.service), beside settings, words.sh and gadget.sh
-# The settings say whether the group plugdev stays (plugdev=kept or removed)
-# and how the example rule leaves the bridge's node (node_with_rule="MODE
-# OWNER:GROUP"). The tool runs in tester's shell (tester.sh), asked through
+# Each row's line is "ok NAME" or "not ok NAME: WHY". The settings say whether the group plugdev
+# stays (plugdev=kept or removed) and how the example rule leaves the bridge's node
+# (node_with_rule="MODE OWNER:GROUP"). The tool runs in tester's shell (tester.sh), asked through
 # tester's folder.
 set -u
 export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin

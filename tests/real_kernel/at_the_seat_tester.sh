@@ -1,6 +1,6 @@
 #!/bin/sh
-# tester's login shell on tty1 of the seat guest, in logind's session at seat0: runs the tool whenever the rows ask.
-# Usage: exec sh /usr/local/lib/at-the-seat/tester.sh   (from tester's ~/.profile)
+# tester's login shell in the seat guest, in logind's session at seat0: runs the tool when the rows ask.
+# Usage: exec sh /usr/local/lib/at-the-seat/tester.sh   (from tester's ~/.profile, on tty1)
 # The rows ask (ask); this answers (answered) with the tool's out, err and
 # status and the cgroup it ran in.
 talk=/var/lib/at-the-seat

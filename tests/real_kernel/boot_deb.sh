@@ -1,6 +1,7 @@
+# shellcheck shell=sh
 # The real-kernel tests' shared steps: make this build's .deb; boot a guest and read its verdict.
 # Usage: . "$here/boot_deb.sh"   (after verdicts.sh; here: this folder; guest_name set before boot_guest)
-# shellcheck shell=sh
+#   defines make_deb and boot_guest, and run, this run's folder
 # This run's folder, gone at the end.
 run=$(mktemp -d)
 trap 'rm -rf "$run"' EXIT

@@ -1,6 +1,8 @@
+# shellcheck shell=sh
 # The guests' USB devices: gadgets on dummy_hcd, the bridge 1A86:7523 a FunctionFS function.
 # Usage: . gadget.sh   (in a guest, as root, with bridge_function on PATH)
-# shellcheck shell=sh
+#   defines wait_until, gadget, bridge_path, bridge_node, bridge_is_gone, port_is_there,
+#   plug_in_bridge and pull_cable
 gadgets=/sys/kernel/config/usb_gadget
 
 # wait_until SECONDS CONDITION...: until CONDITION holds, for SECONDS at most.

@@ -1,9 +1,9 @@
 #!/bin/busybox sh
-# The first process of on_debian_kernel.sh's guest: runs its table, the tool against gadgets on dummy_hcd, one line a row, then powers off.
-# Usage: /init of the guest's initramfs, with /words.sh, /gadget.sh, bridge_function and take_bridge
 # shellcheck shell=dash source-path=SCRIPTDIR
-# The .deb's guest has Debian's udev; the static file's has no C library and
-# so no udev (see settle below).
+# The first process of on_debian_kernel.sh's guest: runs its table of rows, then powers off.
+# Usage: /init of the guest's initramfs, with /words.sh, /gadget.sh, bridge_function and take_bridge
+# Each row runs the tool against gadgets on dummy_hcd and prints one line. The .deb's guest has
+# Debian's udev; the static file's has no C library and so no udev (see settle below).
 /bin/busybox mkdir -p /proc /sys /dev /run /tmp /etc /sbin /usr/sbin /usr/bin
 /bin/busybox --install -s
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin

@@ -1,6 +1,7 @@
 #!/bin/sh
-# Runs the table of guest_init.sh on a Debian kernel in qemu-system with the tool as this build ships it: its .deb, or its static file.
+# Runs guest_init.sh's table on a Debian kernel in qemu-system, with the tool as this build ships it.
 # Usage: on_debian_kernel.sh PRESET SUITE:FLAVOUR TOOL BRIDGE_FUNCTION TAKE_BRIDGE CACHE
+#   (ctest -R AnswersOnDebianKernel)
 #   PRESET           the build's row in the map of the builds (cmake/targets.txt)
 #   SUITE:FLAVOUR    one entry of its kernels column
 #   TOOL             the build tree, whose CPack configuration makes the .deb;

@@ -1,6 +1,6 @@
 #!/bin/sh
-# Makes the seat guest's Debian system with mmdebstrap, packed as one initramfs (NEWDIR/system.cpio); scripts/cache runs it.
-# Usage: seat_system.sh APT SUITE INCLUDES NEWDIR
+# Makes the seat guest's Debian system with mmdebstrap, packed as one initramfs; scripts/cache runs it.
+# Usage: seat_system.sh APT SUITE INCLUDES NEWDIR   (makes NEWDIR/system.cpio)
 #   APT       scripts/private-apt's folder that holds SUITE's indexes (amd64)
 #   INCLUDES  what the system holds besides what apt needs (comma-separated)
 # Exits 77 (skipped), saying why, where not run as root or where the archive

@@ -1,19 +1,19 @@
 #!/bin/sh
-# Debian's own kernel of an architecture in qemu-system, for the tests that
-# need a real kernel. How each architecture's kernel boots (the flavour, the
-# qemu-system program, machine, processor, console, the form of the kernel's
-# image and the device tree) comes from the map of the builds,
-# cmake/targets.txt: the kernels column of the guest's row names SUITE's
-# flavour, and a flavour that is another row's arch boots as that row does:
-# that row's kernel of SUITE, with its qemu-system, machine, processor,
-# console, image and dtb (scripts/targets PRESET kernel:ENTRY says which).
-#
-# ROW is a preset of the map, or an architecture (its first row); SUITE a
-# Debian release (the row's first kernel of it) or one entry SUITE:FLAVOUR of
-# the row's kernels column.
-#
+# Boots Debian's own kernel of an architecture in qemu-system, for the tests that need a real kernel.
 # Usage: debian_vm.sh prepare ROW SUITE CACHE
-#   Makes, or takes from CACHE, the guest's base and prints its folder
+#        debian_vm.sh boot [-m MIB] [-t SECONDS] [-c CPU] ROW SUITE CACHE RUN INITRD APPEND [QEMU_OPTION...]
+#        debian_vm.sh apt SUITE CACHE [COMMAND [ARGUMENT...]]
+#   (the real-kernel tests run it through real_kernel/boot_deb.sh; in_debian_vm.sh too)
+# ROW is a preset of the map, or an architecture (its first row); SUITE a Debian release (the
+# row's first kernel of it) or one entry SUITE:FLAVOUR of the row's kernels column. How each
+# architecture's kernel boots (the flavour, the qemu-system program, machine, processor,
+# console, the form of the kernel's image and the device tree) comes from the map of the
+# builds, cmake/targets.txt: the kernels column of the guest's row names SUITE's flavour, and a
+# flavour that is another row's arch boots as that row does: that row's kernel of SUITE, with
+# its qemu-system, machine, processor, console, image and dtb (scripts/targets PRESET
+# kernel:ENTRY says which).
+#
+# prepare: makes, or takes from CACHE, the guest's base and prints its folder
 #   (CACHE/SUITE/ARCH; CACHE/SUITE/ROW-FLAVOUR for a static file's row):
 #   kernel, base.cpio, made-of, and dtb where the map gives the machine a
 #   device tree from the kernel package (raspi0). The base is Debian's
@@ -28,8 +28,7 @@
 #   busybox's modprobe and udev. This machine's own release comes through its
 #   apt lists, any other through a private apt tree in CACHE/apt.
 #
-# Usage: debian_vm.sh boot [-m MIB] [-t SECONDS] [-c CPU] ROW SUITE CACHE RUN INITRD APPEND [QEMU_OPTION...]
-#   Boots the prepared kernel with INITRD as its initramfs and the kernel
+# boot: boots the prepared kernel with INITRD as its initramfs and the kernel
 #   command line APPEND, and waits until the guest powers off; the guest's
 #   init must print "usbprobe-guest: kernel ..." first. It uses KVM where KVM
 #   starts the guest and TCG elsewhere (KVM that failed once stays off for
@@ -37,12 +36,10 @@
 #   memory (512 MiB, the only size raspi0 has), -t the time allowed (600 s).
 #   Leaves the guest's console in RUN/console and qemu's output in
 #   RUN/qemu.log, and prints which kernel ran how, with its times. The
-#   guest's power-off ends qemu (which some machines, raspi0, do not do by
-#   themselves). Fails where the guest does not start or qemu ends otherwise
-#   than by the guest's power-off.
+#   guest's power-off ends qemu (why: EVIDENCE.md, Static files). Fails where
+#   the guest does not start or qemu ends otherwise than by the guest's power-off.
 #
-# Usage: debian_vm.sh apt SUITE CACHE [COMMAND [ARGUMENT...]]
-#   Runs apt-get or apt-cache on the private apt tree of SUITE in CACHE/apt,
+# apt: runs apt-get or apt-cache on the private apt tree of SUITE in CACHE/apt,
 #   which holds the indexes of every architecture a guest of SUITE can have;
 #   without COMMAND, only makes the tree or fetches its indexes again.
 #

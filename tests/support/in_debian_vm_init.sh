@@ -1,12 +1,12 @@
 #!/bin/busybox sh
 # shellcheck shell=dash
-# The first process of in_debian_vm.sh's guest: mounts the host's root
-# read-only and its /tmp and the writable and run folders writable over 9p,
-# gives the guest its own /run (with the temporary folder that TMPDIR names),
-# /dev, home, and wine's server folder in /tmp (these hold sockets), and runs
-# there the command that run/command holds, as the host's user, with its
-# output, error stream and exit status in the run folder. Then the machine
-# powers off.
+# The first process of in_debian_vm.sh's guest: runs the host's command as the host's user, then powers off.
+# Usage: /init of in_debian_vm.sh's initramfs, beside /guest (uid, gid, home, run and writable)
+# Mounts the host's root read-only and its /tmp and the writable and run folders writable over
+# 9p, gives the guest its own /run (with the temporary folder that TMPDIR names), /dev, home, and
+# wine's server folder in /tmp (why: EVIDENCE.md, 32-bit x86), and runs there the command that
+# run/command holds, as the host's user, with its output, error stream and exit status in the run
+# folder. Then the machine powers off.
 /bin/busybox mkdir -p /proc /sys /dev /host /sbin /usr/sbin /usr/bin
 /bin/busybox --install -s
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin

@@ -1,6 +1,6 @@
 # shellcheck shell=sh
-# skip and fail for the scripts of the tests in a virtual machine: skip exits
-# 77 (CTest's skipped), fail 1, each saying why on the error stream.
+# The verdicts of the scripts of the tests in a virtual machine, each saying why on the error stream.
+# Usage: . verdicts.sh   defines skip WHY... (exits 77, CTest's skipped) and fail WHY... (exits 1)
 skip() {
     echo "skipped: $*" >&2
     exit 77

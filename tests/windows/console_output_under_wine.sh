@@ -1,5 +1,7 @@
 #!/bin/sh
-# Usage: console_output_under_wine.sh EXE [CHECK]   (under with_wine.sh)
+# Checks every byte the exe prints under wine for a host without USB devices, and what its libusb does.
+# Usage: console_output_under_wine.sh EXE [CHECK]   (under with_wine.sh; ctest -R console_output_on_host,
+#   -R windows_libusb_lists_simulated_bus, -R windows_libusb_refuses_windows_xp)
 # Runs the exe with the input "x\n" (kept open: the tool must end without a
 # third character) and with the input at end of file, and compares every byte
 # it prints with the report for a host with no USB device. Without a CHECK
@@ -10,16 +12,15 @@
 #       bus BUS, inside UMOCKDEV_RUN (with umockdev's preload taken from
 #       PRELOAD_DIR, if given), in a prefix that reports Windows 10. libusb
 #       must see Windows 10 (which only an exe that declares it supported
-#       does), and its Windows backend must start and list each device of BUS by vendor and product ID; wine gives
-#       the devices no hub, so libusb skips them and the report stays the one
-#       for a host without devices.
+#       does), and its Windows backend must start and list each device of BUS
+#       by vendor and product ID; the report stays the one for a host without
+#       devices (why: EVIDENCE.md, Wine).
 #   refuses-to-start  the prefix reports a Windows older than libusb supports:
 #       libusb must log its version, 1.0.27 or later, libusb_init must fail
 #       for that reason, and no other libusb function may run after it.
 # (Run again as --until-wine-ends EXE, inside umockdev-run: runs the exe, then
 # waits until every wine process has ended, while the simulated bus is still
-# there. Wine's USB driver, left running, would serve the next run from a bus
-# that is gone and hang it.)
+# there; why: EVIDENCE.md, Wine.)
 if [ "$1" = --until-wine-ends ]; then
     "$USBPROBE_WINE" "$2"
     status=$?

@@ -1,5 +1,6 @@
 #!/bin/sh
-# Usage: double_click_flow_in_console.sh EXE   (under with_wine.sh)
+# Checks, in a real Win32 console under wine, that the exe does what a double-click promises.
+# Usage: double_click_flow_in_console.sh EXE   (under with_wine.sh; ctest -R double_click_flow_in_console)
 # Runs the exe in a terminal (a tmux pane of a tmux server of its own), where
 # wine gives it a real Win32 console with line input and echo, as a
 # double-click does on Windows, types at it and reads the screen at every

@@ -1,5 +1,6 @@
 #!/bin/sh
-# Usage: exe_is_self_contained.sh EXE OBJDUMP EXPECTED_FORMAT
+# Checks that the Windows exe is one self-contained console file for Windows Vista and later.
+# Usage: exe_is_self_contained.sh EXE OBJDUMP EXPECTED_FORMAT   (ctest -R exe_is_one_self_contained_console_file)
 # The exe must be a console program of the expected format, at most 1 MiB,
 # declaring Windows Vista (6.0) as the oldest Windows it runs on, carrying a
 # manifest that declares Vista to Windows 10 and 11 supported and asks for no
