@@ -1,6 +1,7 @@
-// Times usbprobe against its floor (the same libusb calls, no console) and
-// against lsusb, on one simulated bus of many devices. Run it inside
-// umockdev-wrapper: bench [DEVICES [ROUNDS]]  (defaults: 1000 devices, 7 rounds)
+// Times usbprobe against its floor and against lsusb, on one simulated bus of many devices.
+// Usage: scripts/bench [DEVICES [ROUNDS]], or inside umockdev-wrapper: usbprobe_bench [DEVICES [ROUNDS]]
+//   (defaults: 1000 devices, 7 rounds)
+// The floor makes the same libusb calls as the tool, with no console.
 
 #include <algorithm>
 #include <chrono>

@@ -1,5 +1,6 @@
-// The benchmark's floor: exactly the libusb calls usbprobe makes, in its
-// order, without any console input or output.
+// The benchmark's floor: exactly the libusb calls usbprobe makes, in its order, with no console.
+// Usage: usbprobe_floor   (usbprobe_bench runs it beside the tool, on the same simulated bus)
+// It reads no input and writes no output.
 
 #include <libusb.h>
 

@@ -1,12 +1,13 @@
-// A stand-in for the seven libusb calls that usbprobe makes, linked in place of
-// the real library. It plays the failures a simulated bus cannot produce and
-// writes every call it receives, in order, to the file named by FAKE_LIBUSB_LOG.
-//
+// A stand-in for the seven libusb calls that usbprobe makes, linked in place of the real library.
+// Usage: linked with src/usbprobe.cpp into usbprobe_on_fake_libusb (tests/CMakeLists.txt), which
+// LibraryFailure and UnwritableOutput run with these set:
+//   FAKE_LIBUSB_LOG      the file every call it receives is written to, in order
 //   FAKE_LIBUSB_INIT     result of libusb_init (default 0)
 //   FAKE_LIBUSB_DEVICES  the devices, e.g. "1A86:7523 0403:6001 fail";
 //                        "fail" is a device whose descriptor cannot be read
 //   FAKE_LIBUSB_COUNT    a negative result for libusb_get_device_list
 //   FAKE_LIBUSB_HANDLE   the handle the open returns, as a number; unset: null
+// It plays the failures a simulated bus cannot produce.
 
 #include <cstdint>
 #include <cstdio>

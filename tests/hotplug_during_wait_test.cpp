@@ -1,7 +1,7 @@
-// Devices that leave or arrive while the tool waits for the first key. The
-// tool took its snapshot and opened the target before the prompt, so neither
-// changes what it prints. Runs under umockdev-wrapper: the testbed built here
-// is the bus the tool sees.
+// Checks that devices leaving or arriving while the tool waits for the first key change nothing it prints.
+// Usage: ctest --preset ci -R HotplugDuringWait   (runs it under umockdev-wrapper)
+// The tool took its snapshot and opened the target before the prompt, so neither change shows
+// in what it prints. The testbed built here is the bus the tool sees.
 
 #include <algorithm>
 #include <regex>

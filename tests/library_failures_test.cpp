@@ -1,7 +1,8 @@
-// The tool against a stand-in libusb that injects the failures a simulated
-// bus cannot produce and records every library call in order. The call log is
-// read twice: while the prompt waits for a key (everything is still held) and
-// after the tool has ended (everything released, in order).
+// Checks the tool against a stand-in libusb that plays the failures a simulated bus cannot produce.
+// Usage: ctest --preset ci -R LibraryFailure   (in a Windows tree: -R library_calls_on_stand_in_libusb)
+// The stand-in records every library call in order. The call log is read twice: while the
+// prompt waits for a key (everything is still held) and after the tool has ended (everything
+// released, in order).
 //
 // A Windows build runs the same table under wine: USBPROBE_WINE names the wine
 // loader, and the exe prints "\r\n" for each line end and reads Windows paths.

@@ -1,4 +1,5 @@
-// The tool with the real libusb on a simulated USB bus (umockdev).
+// Checks every byte the tool prints with the real libusb on simulated USB buses (umockdev).
+// Usage: ctest --preset ci -R SimulatedBus   (SimulatedBus.* and SimulatedBusConsole.*)
 //
 // libusb lists devices in an order of its own, so the runner compares the
 // device lines as a set; everything after them is compared byte for byte.

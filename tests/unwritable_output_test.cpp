@@ -1,5 +1,5 @@
-// Standard output that cannot be written: the tool still releases every
-// library resource in order and ends with status 0.
+// Checks that the tool, its output unwritable, still releases every library resource in order and exits 0.
+// Usage: ctest --preset ci -R UnwritableOutput
 
 #include <gtest/gtest.h>
 

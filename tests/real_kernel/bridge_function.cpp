@@ -1,9 +1,9 @@
-// The USB-to-serial bridge 1A86:7523 as a USB function of a Linux gadget,
-// through FunctionFS: one vendor-specific interface with a bulk pair and an
-// interrupt endpoint, and answers to the vendor requests that the kernel's USB
-// serial driver sends when it binds and when the port is opened or set up.
+// Plays the USB-to-serial bridge 1A86:7523 as a USB function of a Linux gadget, through FunctionFS.
 // Usage: bridge_function FUNCTIONFS_MOUNT (mounted with the function's name;
-// the gadget's configfs entry gives the device its IDs).
+// the gadget's configfs entry gives the device its IDs; gadget.sh starts it in the guests)
+// One vendor-specific interface with a bulk pair and an interrupt endpoint, and answers to the
+// vendor requests that the kernel's USB serial driver sends when it binds and when the port is
+// opened or set up.
 
 #include <cerrno>
 #include <cstdint>

@@ -1,8 +1,9 @@
-// Takes the USB-to-serial bridge 1A86:7523 from the kernel's USB serial driver,
-// as a program that drives the device itself through libusb does (a braille
-// display daemon, say): detaches the driver from interface 0 and claims it.
-// Prints "taken" once it holds the interface, holds it until SIGTERM or
-// SIGINT, then gives it back to the driver and exits 0.
+// Takes the USB-to-serial bridge 1A86:7523 from the kernel's USB serial driver, and gives it back.
+// Usage: take_bridge   (in a guest, as root: guest_init.sh's row port_taken_by_another)
+// Does as a program that drives the device itself through libusb does (a braille display
+// daemon, say): detaches the driver from interface 0 and claims it. Prints "taken" once it
+// holds the interface, holds it until SIGTERM or SIGINT, then gives it back to the driver and
+// exits 0.
 
 #include <csignal>
 #include <cstdio>

@@ -1,3 +1,6 @@
+// Runs a program with its standard streams on pipes, for the tests: see child_process.h.
+// Usage: built as the library child_process (tests/support/runners.cmake), which each test links
+
 #include "child_process.h"
 
 #include <cerrno>

@@ -1,5 +1,6 @@
-// Runs a program with its standard streams on pipes, so that a test can type
-// at it, read what it prints, and see whether and how it ends.
+// Runs a program with its standard streams on pipes, so that a test can type at it and read it.
+// Usage: #include "support/child_process.h", linking the library child_process (tests/support/runners.cmake)
+// A test sees what the program prints, and whether and how it ends.
 #pragma once
 
 #include <chrono>
