@@ -1,6 +1,6 @@
 #!/bin/sh
 # Checks that scripts/install-deps would work on a machine with nothing installed.
-# Usage: setup_resolves_from_nothing.sh   (by hand: doc/DEVELOPING.md)
+# Usage: setup_resolves_from_nothing.sh   (scripts/check runs it first)
 # For each kind (run, test), install-deps has apt simulate its install against
 # an empty dpkg status, with the host's architecture and the foreign ones it
 # adds, from the indexes this machine's apt has. Fails where the set does not
