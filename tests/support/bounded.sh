@@ -22,8 +22,17 @@ rm -rf "$work"
 # still_running: the processes of the session, and of the wine prefix.
 still_running() {
     ps -eo pid=,sid= | awk -v session="$session" '$2 == session { print $1 }'
-    [ -z "${WINEPREFIX:-}" ] || grep -lzxF "WINEPREFIX=$WINEPREFIX" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3
+    [ -z "${WINEPREFIX:-}" ] ||
+        grep -lzxF "WINEPREFIX=$WINEPREFIX" /proc/[0-9]*/environ 2>/dev/null | cut -d/ -f3 | grep -vxF "$ancestors"
 }
+# This script and those that started it share the prefix's variable, and stay.
+ancestors=$$
+while [ "${ancestors##*
+}" -gt 1 ]; do
+    ancestors="$ancestors
+$(awk '/^PPid:/ { print $2 }' "/proc/${ancestors##*
+}/status")"
+done
 end_all() {
     echo "bounded: $1; these still ran and are ended:"
     # shellcheck disable=SC2046 # one process number a word
