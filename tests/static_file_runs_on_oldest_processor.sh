@@ -33,7 +33,6 @@ printf '\n\n' | QEMU_CPU=$cpu "$qemu" "$tool" >"$run/out" 2>"$run/err"
 status=$?
 [ "$status" -eq 0 ] || fail "on $cpu: exit status $status$(head -c 300 "$run/err" | sed 's/^/: /')"
 [ ! -s "$run/err" ] || fail "on $cpu: wrote to stderr: $(head -c 300 "$run/err")"
-# shellcheck disable=SC2059 # the list's line is a format with the two IDs' conversions
 list_line=$(printf "$USBPROBE_LIST_LINE" 0 0 | sed 's/[0-9A-F]\{4\}/[0-9A-F]\\{4\\}/g')
 if ls /sys/bus/usb/devices/*/idVendor >/dev/null 2>&1; then
     ! grep -qx 1a86 /sys/bus/usb/devices/*/idVendor || skip "a device of the bridge's vendor is attached here"

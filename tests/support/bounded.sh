@@ -35,13 +35,12 @@ $(awk '/^PPid:/ { print $2 }' "/proc/${ancestors##*
 done
 end_all() {
     echo "bounded: $1; these still ran and are ended:"
-    # shellcheck disable=SC2046 # one process number a word
     ps -o pid,ppid,stat,etime,args -p "$(still_running | paste -sd,)" 2>/dev/null
     kill -TERM "-$session" 2>/dev/null
     [ -z "${WINEPREFIX:-}" ] || [ -z "${USBPROBE_WINE:-}" ] || "${USBPROBE_WINE%/*}/wineserver" -k 2>/dev/null
     sleep 2
-    # shellcheck disable=SC2046 # one process number a word
-    kill -KILL "-$session" $(still_running) 2>/dev/null
+    kill -KILL "-$session" 2>/dev/null
+    still_running | while read -r process; do kill -KILL "$process" 2>/dev/null; done
     wait "$wrapper"
     exit 124
 }
